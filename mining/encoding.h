@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// Converts bytes from one encoding to another, both named as iconv names them ("GBK", "UTF-8", "GB18030"),
+// in one step. Strict: an invalid sequence, a sequence cut off at the end or a character the target cannot
+// represent gives the empty result, never a part. Empty input gives empty output.
+std::string ConvertEncoding(std::string_view bytes, const char* fromEncoding, const char* toEncoding);
+
+// True when bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+} // namespace morvane

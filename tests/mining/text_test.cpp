@@ -1,0 +1,47 @@
+#include "mining/text.h"
+#include "tests/support/case_name.h"
+
+#include <gtest/gtest.h>
+
+namespace morvane {
+namespace {
+
+struct SplitCase {
+    const char* name;
+    std::string text;
+    WordList lines;
+};
+
+class SplitLinesTest : public testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitLinesTest, cutsAtCrLfOnly) {
+    const SplitCase& c = GetParam();
+    EXPECT_EQ(SplitLines(c.text), c.lines);
+    EXPECT_EQ(CountLines(c.text), c.lines.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SplitLinesTest,
+                         testing::Values(SplitCase{"empty", "", {}}, SplitCase{"oneWord", "a", {"a"}},
+                                         SplitCase{"trailingBreakAddsNoLine", "a\r\n", {"a"}},
+                                         SplitCase{"emptyLineInside", "a\r\n\r\nb", {"a", "", "b"}},
+                                         SplitCase{"leadingBreakGivesEmptyFirst", "\r\na", {"", "a"}},
+                                         SplitCase{"onlyBreaks", "\r\n\r\n", {"", ""}},
+                                         SplitCase{"bareLfAndCrAreContent", "a\nb\rc", {"a\nb\rc"}},
+                                         SplitCase{"blanksAreContent", "  \r\nx", {"  ", "x"}},
+                                         // A lead byte swallows the CR that follows it: 0x81 0x0D is one character.
+                                         SplitCase{"noSeparatorInsideDoubleByte", "\x81\r\nb", {"\x81\r\nb"}},
+                                         SplitCase{
+                                             "doubleBytesThenBreak", "\xd6\xd0\r\n\xce\xc4", {"\xd6\xd0", "\xce\xc4"}},
+                                         SplitCase{"loneLeadByteAtEnd", "a\r\n\xd6", {"a", "\xd6"}}),
+                         test::CaseName());
+
+TEST(FormatPercentTest, rendersAsPercentPoint13g) {
+    EXPECT_EQ(FormatPercent(100.0), "100");
+    EXPECT_EQ(FormatPercent(12.5), "12.5");
+    EXPECT_EQ(FormatPercent(1.0 / 3.0 * 100.0), "33.33333333333");
+    EXPECT_EQ(FormatPercent(2.0 / 3.0 * 100.0), "66.66666666667");
+    EXPECT_EQ(FormatPercent(0.0), "0");
+}
+
+} // namespace
+} // namespace morvane

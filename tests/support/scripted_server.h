@@ -1,0 +1,82 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace morvane::test {
+
+// One request as the server received it.
+struct RecordedRequest {
+    std::string raw;     // every byte up to and including the blank line that ends the header
+    std::string method;  // "GET"
+    std::string target;  // the request target, as sent
+    std::string version; // "HTTP/1.0"
+};
+
+// How the server answers one request.
+struct ScriptedReply {
+    enum class Kind {
+        Complete, // status line, Content-Length, the whole body, then close
+        BreakOff, // announces Content-Length of body.size() + 1000, sends body, then closes
+        Silent,   // accepts and reads the request, then never answers (until the server stops)
+        Drip,     // sends the header, then the body one byte per dripInterval
+        Large,    // a body of largeSize bytes of 'x', streamed
+    };
+    Kind kind = Kind::Complete;
+    int status = 200;
+    std::string body;
+    std::string contentType = "text/html; charset=utf-8";
+    std::chrono::milliseconds dripInterval{1};
+    std::size_t largeSize = std::size_t{50} << 20U;
+};
+
+// A loopback HTTP server on 127.0.0.1 with a port of the system's choosing. It answers each request with what
+// its handler returns for it and records every request. Connections are served on threads of its own; the
+// destructor ends silent and dripping connections and joins every thread. Usage:
+//
+//     ScriptedServer server;
+//     server.SetHandler([](const RecordedRequest&) { return ScriptedReply{.body = R"({"success":"1"})"}; });
+//     HttpGet(server.BaseUrl() + "/x");
+//     EXPECT_EQ(server.Requests().at(0).target, "/x");
+class ScriptedServer {
+public:
+    using Handler = std::function<ScriptedReply(const RecordedRequest&)>;
+
+    ScriptedServer();
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // "http://127.0.0.1:<port>"
+    std::string BaseUrl() const;
+    std::uint16_t Port() const { return m_port; }
+
+    // Answers every later request with handler's reply (called on a connection thread).
+    void SetHandler(Handler handler);
+    // Answers every later request with reply.
+    void AnswerAll(ScriptedReply reply);
+
+    // The requests received so far, in arrival order.
+    std::vector<RecordedRequest> Requests() const;
+
+    // Blocks until at least count requests have arrived; false if timeout passes first (a safety net for a
+    // broken test, not a way to wait for time).
+    bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
+    // Ends every connection that is silent or dripping now, as if the server had gone away.
+    void DropOpenConnections();
+
+private:
+    struct Impl;
+    Impl* m_impl;
+    std::uint16_t m_port = 0;
+};
+
+} // namespace morvane::test
