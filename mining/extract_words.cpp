@@ -1,7 +1,32 @@
+#include "mining/gbk_json.h"
 #include "mining/recommendations.h"
+
+#include <json-c/json.h>
+
+#include <cstddef>
 
 namespace morvane {
 
-void ExtractWords(std::string_view /*reply*/, WordList& /*words*/) {}
+// Replies of other shapes than the service's add nothing and never fail the call: a root that is not an object,
+// or a success that is missing or not a string, gives no words; an element of list that is not an object, or
+// whose word is missing or not a string, is passed over and the other elements still count. A string's text ends
+// at its first NUL byte (a \u0000 escape), as every Text does; a word left empty by that is skipped. A reply that
+// does not parse (see ParseGbkJson, which also covers json-c's nesting limit) gives no words.
+void ExtractWords(std::string_view reply, WordList& words) {
+    const JsonDocument document = ParseGbkJson(reply);
+    const std::optional<std::string_view> success = StringText(FindMember(document.Root(), "success"));
+    if (success != "1") {
+        return;
+    }
+    json_object* list = FindMember(FindMember(document.Root(), "data"), "list");
+    const std::size_t count = json_object_is_type(list, json_type_array) ? json_object_array_length(list) : 0;
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::optional<std::string_view> word =
+            StringText(FindMember(json_object_array_get_idx(list, index), "word"));
+        if (word && !word->empty()) {
+            words.emplace_back(*word);
+        }
+    }
+}
 
 } // namespace morvane

@@ -10,10 +10,12 @@ class CancelToken;
 // Longest request target (path and query) that HttpGet sends; a longer one sends nothing.
 inline constexpr std::size_t kMaxRequestTargetLength = 2047;
 
-// Performs one "GET <target> HTTP/1.0" for url and returns the reply body, whatever the status, read to its
-// end. A body that breaks off returns what arrived; any failure before the body (unparsable url, target
-// over kMaxRequestTargetLength, no connection) returns empty bytes. Blocks the calling thread; cancel, when
-// given, aborts the request from another thread within milliseconds, and the call then returns empty bytes.
+// Performs one "GET <target> HTTP/1.0" for an http or https url, with the target sent unchanged and no header of
+// its own beyond User-Agent and Accept, and returns the reply body, whatever the status, read to its end. No
+// proxy, no redirect followed, no time-out. A body that breaks off returns what arrived; any failure before the
+// body (unparsable url, a url carrying credentials, target over kMaxRequestTargetLength, no connection) returns
+// empty bytes. Blocks the calling thread; cancel, when given, aborts the request from another thread within
+// milliseconds, and the call then returns empty bytes.
 std::string HttpGet(const std::string& url, CancelToken* cancel = nullptr);
 
 } // namespace morvane

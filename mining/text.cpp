@@ -11,7 +11,7 @@ template <typename OnLine> void ForEachLine(std::string_view text, OnLine onLine
     std::size_t i = 0;
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x80) {
+        if (byte >= 0x81 && byte <= 0xFE) {
             i += 2; // a lead byte and its trail byte are one character
             continue;
         }
@@ -40,6 +40,30 @@ std::size_t CountLines(std::string_view text) {
     std::size_t count = 0;
     ForEachLine(text, [&](std::size_t, std::size_t) { ++count; });
     return count;
+}
+
+void LineCounter::Append(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (m_pendingTrail) {
+            m_pendingTrail = false;
+            continue;
+        }
+        if (m_pendingCr) {
+            m_pendingCr = false;
+            if (byte == '\n') {
+                ++m_completed;
+                m_openLine = false;
+                continue;
+            }
+        }
+        m_openLine = true;
+        if (byte >= 0x81 && byte <= 0xFE) {
+            m_pendingTrail = true;
+        } else if (byte == '\r') {
+            m_pendingCr = true;
+        }
+    }
 }
 
 std::string FormatPercent(double value) {

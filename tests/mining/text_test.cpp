@@ -20,20 +20,38 @@ TEST_P(SplitLinesTest, cutsAtCrLfOnly) {
     EXPECT_EQ(CountLines(c.text), c.lines.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SplitLinesTest,
-                         testing::Values(SplitCase{"empty", "", {}}, SplitCase{"oneWord", "a", {"a"}},
-                                         SplitCase{"trailingBreakAddsNoLine", "a\r\n", {"a"}},
-                                         SplitCase{"emptyLineInside", "a\r\n\r\nb", {"a", "", "b"}},
-                                         SplitCase{"leadingBreakGivesEmptyFirst", "\r\na", {"", "a"}},
-                                         SplitCase{"onlyBreaks", "\r\n\r\n", {"", ""}},
-                                         SplitCase{"bareLfAndCrAreContent", "a\nb\rc", {"a\nb\rc"}},
-                                         SplitCase{"blanksAreContent", "  \r\nx", {"  ", "x"}},
-                                         // A lead byte swallows the CR that follows it: 0x81 0x0D is one character.
-                                         SplitCase{"noSeparatorInsideDoubleByte", "\x81\r\nb", {"\x81\r\nb"}},
-                                         SplitCase{
-                                             "doubleBytesThenBreak", "\xd6\xd0\r\n\xce\xc4", {"\xd6\xd0", "\xce\xc4"}},
-                                         SplitCase{"loneLeadByteAtEnd", "a\r\n\xd6", {"a", "\xd6"}}),
-                         test::CaseName());
+TEST_P(SplitLinesTest, lineCounterAgreesWhateverTheAppendedPieces) {
+    const SplitCase& c = GetParam();
+    for (std::size_t cut = 0; cut <= c.text.size(); ++cut) {
+        LineCounter counter;
+        counter.Append(std::string_view(c.text).substr(0, cut));
+        counter.Append(std::string_view(c.text).substr(cut));
+        EXPECT_EQ(counter.Count(), c.lines.size()) << "cut at " << cut;
+    }
+    LineCounter byteByByte;
+    for (const char ch : c.text) {
+        byteByByte.Append(std::string_view(&ch, 1));
+    }
+    EXPECT_EQ(byteByByte.Count(), c.lines.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitLinesTest,
+    testing::Values(SplitCase{"empty", "", {}}, SplitCase{"oneWord", "a", {"a"}},
+                    SplitCase{"trailingBreakAddsNoLine", "a\r\n", {"a"}},
+                    SplitCase{"emptyLineInside", "a\r\n\r\nb", {"a", "", "b"}},
+                    SplitCase{"leadingBreakGivesEmptyFirst", "\r\na", {"", "a"}},
+                    SplitCase{"onlyBreaks", "\r\n\r\n", {"", ""}},
+                    SplitCase{"bareLfAndCrAreContent", "a\nb\rc", {"a\nb\rc"}},
+                    SplitCase{"blanksAreContent", "  \r\nx", {"  ", "x"}},
+                    // A lead byte swallows the CR that follows it: 0x81 0x0D is one character.
+                    SplitCase{"noSeparatorInsideDoubleByte", "\x81\r\nb", {"\x81\r\nb"}},
+                    SplitCase{"doubleBytesThenBreak", "\xd6\xd0\r\n\xce\xc4", {"\xd6\xd0", "\xce\xc4"}},
+                    SplitCase{"loneLeadByteAtEnd", "a\r\n\xd6", {"a", "\xd6"}},
+                    // The euro sign is the single byte 0x80 in GBK; it must not swallow the line break.
+                    SplitCase{"euroSignIsOneByte", "\x80\r\nb", {"\x80", "b"}},
+                    SplitCase{"byteFFIsOneByte", "\xff\r\nb", {"\xff", "b"}}),
+    test::CaseName());
 
 TEST(FormatPercentTest, rendersAsPercentPoint13g) {
     EXPECT_EQ(FormatPercent(100.0), "100");

@@ -1,13 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace morvane::test {
@@ -25,21 +23,25 @@ struct ScriptedReply {
     enum class Kind {
         Complete, // status line, Content-Length, the whole body, then close
         BreakOff, // announces Content-Length of body.size() + 1000, sends body, then closes
-        Silent,   // accepts and reads the request, then never answers (until the server stops)
+        Silent,   // reads the request, then never answers (until the client leaves, a drop or the server stops)
         Drip,     // sends the header, then the body one byte per dripInterval
         Large,    // a body of largeSize bytes of 'x', streamed
     };
     Kind kind = Kind::Complete;
     int status = 200;
-    std::string body;
+    std::string body{};
     std::string contentType = "text/html; charset=utf-8";
     std::chrono::milliseconds dripInterval{1};
     std::size_t largeSize = std::size_t{50} << 20U;
+    std::vector<std::string> headers{}; // further header lines without CR LF, e.g. "Location: /elsewhere"
 };
 
 // A loopback HTTP server on 127.0.0.1 with a port of the system's choosing. It answers each request with what
-// its handler returns for it and records every request. Connections are served on threads of its own; the
-// destructor ends silent and dripping connections and joins every thread. Usage:
+// its handler returns for it (by default 200 with the body {"success":"0"}) and records every request. One
+// request per connection, which is closed after the reply; a request is recorded before its handler runs, so
+// WaitForRequests returns once the request is in. Connections are served on threads of its own; a client that
+// leaves mid-reply only ends its own connection. The destructor ends silent and dripping connections and joins
+// every thread. Usage:
 //
 //     ScriptedServer server;
 //     server.SetHandler([](const RecordedRequest&) { return ScriptedReply{.body = R"({"success":"1"})"}; });
@@ -70,12 +72,13 @@ public:
     // broken test, not a way to wait for time).
     bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
 
-    // Ends every connection that is silent or dripping now, as if the server had gone away.
+    // Ends every connection open now (silent, dripping or still being answered), as if the server had gone
+    // away; later connections are served as usual.
     void DropOpenConnections();
 
 private:
     struct Impl;
-    Impl* m_impl;
+    std::unique_ptr<Impl> m_impl;
     std::uint16_t m_port = 0;
 };
 

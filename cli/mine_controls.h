@@ -1,0 +1,54 @@
+#pragma once
+
+#include "cli/progress.h"
+#include "cli/seed_input.h"
+#include "cli/word_writer.h"
+#include "mining/job_controls.h"
+
+#include <cstddef>
+
+namespace morvane {
+
+// The JobControls of morvane-mine. The seed box holds the current level's seed lines and the region list has
+// the chosen area selected. Words that the job appends to the result box go straight to the writer, tagged with
+// the seed line they came from; the box itself is never kept. The job's progress status after each seed line
+// flushes that seed's lines and drives the progress display. Every operation runs on the job's thread; the
+// owner touches the controls only between jobs.
+class MineControls final : public JobControls {
+public:
+    MineControls(WordWriter& writer, ProgressReporter& progress, int areaId)
+        : m_writer(writer), m_progress(progress), m_areaId(areaId) {}
+
+    // Sets the seed box for the next job: level (from 1) and its seed lines.
+    void BeginLevel(int level, SeedLines seeds);
+
+    // True when the output failed during the last job, which was then ended.
+    bool OutputFailed() const { return m_outputFailed; }
+
+    void JobStarting(CancelToken& cancel) override;
+    Text ReadSeedText() override;
+    // The words leave as soon as they come, so the box reads as empty.
+    Text ReadResultText() override;
+    void SetResultText(const Text& text) override;
+    void AppendResultText(const Text& text) override;
+    // The lines the result box would hold by now in this level, as SplitLines counts them.
+    std::size_t CountResultLines() override;
+    int ReadRegionSelection() override;
+    int ReadAreaId(int position) override;
+    void SetKeywordTotal(const Text& caption) override;
+    void SetStatusText(const Text& text) override;
+    void EnableStart() override;
+
+private:
+    WordWriter& m_writer;
+    ProgressReporter& m_progress;
+    int m_areaId;
+    CancelToken* m_cancel = nullptr;
+    int m_level = 1;
+    SeedLines m_seeds;
+    std::size_t m_seedsDone = 0; // progress statuses so far: the index of the seed line being mined
+    LineCounter m_boxLines;      // the lines the result box would hold
+    bool m_outputFailed = false;
+};
+
+} // namespace morvane

@@ -1,0 +1,316 @@
+#include "cli/mine_options.h"
+
+#include "mining/encoding.h"
+#include "mining/region_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+namespace morvane {
+namespace {
+
+constexpr std::string_view kHelpText =
+    R"(Usage: morvane-mine [options] [SEEDFILE]
+
+Mines long-tail keywords: for every line of SEEDFILE (standard input when it is absent or "-") asks the
+recommendation service which words it recommends, and writes them in the order they come.
+
+Options:
+  --service URL      base address of the service: scheme, host, optional port
+                     (default: @SERVICE@)
+  --area ID|NAME     region: 0-30 or its name, e.g. 北京 (default: 0, 不限)
+  --output FILE      create FILE empty, then append the words to it (default: standard output)
+  --gbk              read seeds and write words as GBK with CR LF line ends, byte for byte the window's
+                     output file (default: UTF-8 with LF)
+  --pause MS         pause after each seed line, 0 to 86400000 milliseconds (default: 300)
+  --depth N          mine N levels: the words that level k writes are the seeds of level k+1 (default: 1)
+  --unique           write each word once per run, and query each seed once
+  --include WORD     keep only words that contain WORD; repeatable: any of them
+  --exclude WORD     drop words that contain WORD; repeatable
+  --format txt|csv   txt: one word a line (default); csv: a header row level,seed,word and a row per
+                     word (UTF-8 with a byte-order mark, or GBK with --gbk)
+  --quiet            no progress on standard error
+  --help             show this help and exit
+  --version          show the version and exit
+
+Seed lines end at LF; a CR before the LF is dropped. Empty lines count for progress and are not queried.
+In UTF-8 mode a line holding a character that GBK lacks is skipped with a warning.
+--include and --exclude take WORD in the chosen encoding. They and --unique apply to the written words;
+the next level's seeds are the words the level wrote, and with --unique a seed already queried in this
+run is not queried again. Words are written byte for byte with --gbk and converted from GB18030 to UTF-8
+otherwise. Progress goes to standard error, in UTF-8.
+
+Exit status: 0 when the job ran to its end, 1 when the output cannot be written, 2 for a usage error,
+130 after SIGINT or SIGTERM (words already written stay, as whole lines).
+)";
+
+enum class OptionKind {
+    Service,
+    Area,
+    Output,
+    Gbk,
+    Pause,
+    Depth,
+    Unique,
+    Include,
+    Exclude,
+    Format,
+    Quiet,
+    Help,
+    Version,
+};
+
+struct OptionSpec {
+    std::string_view name;
+    OptionKind kind;
+    bool takesValue;
+};
+
+constexpr std::array<OptionSpec, 13> kOptions{{
+    {"--service", OptionKind::Service, true},
+    {"--area", OptionKind::Area, true},
+    {"--output", OptionKind::Output, true},
+    {"--gbk", OptionKind::Gbk, false},
+    {"--pause", OptionKind::Pause, true},
+    {"--depth", OptionKind::Depth, true},
+    {"--unique", OptionKind::Unique, false},
+    {"--include", OptionKind::Include, true},
+    {"--exclude", OptionKind::Exclude, true},
+    {"--format", OptionKind::Format, true},
+    {"--quiet", OptionKind::Quiet, false},
+    {"--help", OptionKind::Help, false},
+    {"--version", OptionKind::Version, false},
+}};
+
+// A decimal number of digits only (no sign, no blanks) that is at most max.
+std::optional<long long> ParseCount(std::string_view text, long long max) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// "http://host[:port]" or "https://...", host a name, an IPv4 address or a bracketed IPv6 address; one
+// trailing slash is dropped because the request path is appended as is. Empty when url is no such address.
+std::optional<std::string> NormaliseServiceBase(std::string_view url) {
+    std::size_t pos = 0;
+    if (StartsWithNoCase(url, "http://")) {
+        pos = 7;
+    } else if (StartsWithNoCase(url, "https://")) {
+        pos = 8;
+    } else {
+        return std::nullopt;
+    }
+    std::string_view rest = url.substr(pos);
+    if (!rest.empty() && rest.back() == '/') {
+        rest.remove_suffix(1);
+        url.remove_suffix(1);
+    }
+    std::size_t hostEnd = 0;
+    if (!rest.empty() && rest.front() == '[') {
+        hostEnd = rest.find(']');
+        if (hostEnd == std::string_view::npos || hostEnd == 1 ||
+            !std::all_of(rest.begin() + 1, rest.begin() + static_cast<std::ptrdiff_t>(hostEnd),
+                         [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; })) {
+            return std::nullopt;
+        }
+        ++hostEnd;
+    } else {
+        hostEnd = std::min(rest.find(':'), rest.size());
+        if (hostEnd == 0 || !std::all_of(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(hostEnd), [](char c) {
+                return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
+            })) {
+            return std::nullopt;
+        }
+    }
+    const std::string_view portPart = rest.substr(hostEnd);
+    if (!portPart.empty()) {
+        if (portPart.front() != ':') {
+            return std::nullopt;
+        }
+        const std::optional<long long> port = ParseCount(portPart.substr(1), 65535);
+        if (!port || *port == 0) {
+            return std::nullopt;
+        }
+    }
+    return std::string(url);
+}
+
+// The area id named by text: its number 0-30, or the region's name in UTF-8 or in GBK.
+std::optional<int> ParseArea(std::string_view text) {
+    if (const std::optional<long long> id = ParseCount(text, static_cast<long long>(RegionTable.size()) - 1)) {
+        return static_cast<int>(*id);
+    }
+    for (std::size_t i = 0; i < RegionTable.size(); ++i) {
+        if (text == RegionTable[i] || text == ConvertEncoding(RegionTable[i], "UTF-8", "GBK")) {
+            return static_cast<int>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+ParsedCommand UsageError(std::string message) {
+    ParsedCommand command;
+    command.action = CommandAction::UsageError;
+    command.error = std::move(message);
+    return command;
+}
+
+// Applies one option and its value to options; an error message, or empty when it is good.
+std::string ApplyOption(OptionKind kind, std::string_view name, const std::string& value, MineOptions& options) {
+    const std::string quoted = "'" + value + "'";
+    switch (kind) {
+    case OptionKind::Service:
+        if (std::optional<std::string> base = NormaliseServiceBase(value)) {
+            options.serviceBase = std::move(*base);
+            return {};
+        }
+        return "bad service address " + quoted + " (expected http://host[:port])";
+    case OptionKind::Area:
+        if (const std::optional<int> area = ParseArea(value)) {
+            options.areaId = *area;
+            return {};
+        }
+        return "unknown area " + quoted + " (use 0-30 or a region name such as 北京)";
+    case OptionKind::Output:
+        if (value.empty()) {
+            return "empty file name for --output";
+        }
+        options.outputFile = value;
+        return {};
+    case OptionKind::Pause:
+        if (const std::optional<long long> pause = ParseCount(value, kMaxSeedPause.count())) {
+            options.pause = std::chrono::milliseconds(*pause);
+            return {};
+        }
+        return "bad pause " + quoted + " (expected 0 to 86400000 milliseconds)";
+    case OptionKind::Depth:
+        if (const std::optional<long long> depth = ParseCount(value, std::numeric_limits<int>::max());
+            depth && *depth >= 1) {
+            options.depth = static_cast<int>(*depth);
+            return {};
+        }
+        return "bad depth " + quoted + " (expected a whole number of 1 or more)";
+    case OptionKind::Include:
+        options.includes.push_back(value);
+        return {};
+    case OptionKind::Exclude:
+        options.excludes.push_back(value);
+        return {};
+    case OptionKind::Format:
+        if (value == "txt") {
+            options.format = WordFormat::Txt;
+            return {};
+        }
+        if (value == "csv") {
+            options.format = WordFormat::Csv;
+            return {};
+        }
+        return "unknown format " + quoted + " (expected txt or csv)";
+    case OptionKind::Gbk:
+        options.gbk = true;
+        return {};
+    case OptionKind::Unique:
+        options.unique = true;
+        return {};
+    case OptionKind::Quiet:
+        options.quiet = true;
+        return {};
+    case OptionKind::Help:
+    case OptionKind::Version:
+        break;
+    }
+    return "option " + std::string(name) + " is not handled";
+}
+
+} // namespace
+
+ParsedCommand ParseMineArguments(const std::vector<std::string>& args) {
+    ParsedCommand command;
+    MineOptions& options = command.options;
+    bool seedFileGiven = false;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg == "-" || arg.empty() || arg.front() != '-') {
+            if (seedFileGiven) {
+                return UsageError("more than one seed file: '" + arg + "'");
+            }
+            options.seedFile = arg;
+            seedFileGiven = true;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string_view name = std::string_view(arg).substr(0, equals);
+        const auto* spec = std::find_if(kOptions.begin(), kOptions.end(),
+                                        [&](const OptionSpec& candidate) { return candidate.name == name; });
+        if (spec == kOptions.end()) {
+            return UsageError("unknown option '" + std::string(name) + "' (try --help)");
+        }
+        if (spec->kind == OptionKind::Help || spec->kind == OptionKind::Version) {
+            if (equals != std::string::npos) {
+                return UsageError("option " + std::string(name) + " takes no value");
+            }
+            command.action = spec->kind == OptionKind::Help ? CommandAction::Help : CommandAction::Version;
+            return command;
+        }
+        std::string value;
+        if (spec->takesValue) {
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return UsageError("option " + std::string(name) + " needs a value");
+            }
+        } else if (equals != std::string::npos) {
+            return UsageError("option " + std::string(name) + " takes no value");
+        }
+        if (std::string error = ApplyOption(spec->kind, name, value, options); !error.empty()) {
+            return UsageError(std::move(error));
+        }
+    }
+    if (!options.gbk) {
+        for (const std::vector<std::string>* words : {&options.includes, &options.excludes}) {
+            for (const std::string& word : *words) {
+                if (!IsValidUtf8(word)) {
+                    return UsageError("--include/--exclude word is not valid UTF-8 (with GBK text, try --gbk)");
+                }
+            }
+        }
+    }
+    return command;
+}
+
+std::string MineUsageText() {
+    std::string text(kHelpText);
+    const std::string_view marker = "@SERVICE@";
+    text.replace(text.find(marker), marker.size(), DefaultServiceBase());
+    return text;
+}
+
+std::string MineVersionText() {
+    return std::string("morvane-mine ") + MORVANE_VERSION + "\n";
+}
+
+} // namespace morvane

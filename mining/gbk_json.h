@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+struct json_object;
+
+namespace morvane {
+
+// A parsed JSON document: owns json-c's tree and releases it when destroyed. Empty when the text did not parse,
+// and when its value is null (json-c has no object for null).
+class JsonDocument {
+public:
+    JsonDocument() = default;
+    // Takes over root, which may be nullptr; json_object_put releases it with the document.
+    explicit JsonDocument(json_object* root) : m_root(root) {}
+    ~JsonDocument();
+    JsonDocument(JsonDocument&& other) noexcept : m_root(other.m_root) { other.m_root = nullptr; }
+    JsonDocument& operator=(JsonDocument&& other) noexcept;
+    JsonDocument(const JsonDocument&) = delete;
+    JsonDocument& operator=(const JsonDocument&) = delete;
+
+    // The root value, or nullptr for an empty document. Valid while the document lives.
+    json_object* Root() const { return m_root; }
+    // True when the document holds a value.
+    bool Parsed() const { return m_root != nullptr; }
+
+private:
+    json_object* m_root = nullptr;
+};
+
+// Parses the first JSON value of text (GBK) with json-c, read by the GBK rules: white space and comments before
+// the value are skipped and everything after it is ignored; inside a string a byte 0x81..0xFE and the byte after
+// it are one character, copied unchanged, that neither ends the string nor starts an escape; \" \' \/ \\ \b \f \n
+// \r \t are the usual characters; \uXXXX gives a code below 0x80 as that byte and any other code (a surrogate
+// pair as one character) as its GB18030 bytes; a backslash before any other character stays, with that character.
+// The text is read up to its first NUL byte. Empty document when the text is empty, ends before its value does,
+// does not start with a value, nests deeper than json-c allows, or holds a \u escape without four hexadecimal
+// digits, a lone surrogate, or a code without a GB18030 form.
+JsonDocument ParseGbkJson(std::string_view text);
+
+// The value of member name of object (its last occurrence when the name repeats), or nullptr when object is not
+// a JSON object or has no such member.
+json_object* FindMember(json_object* object, const char* name);
+
+// The text of value when it is a JSON string, up to its first NUL byte; nothing for any other value or nullptr.
+std::optional<std::string_view> StringText(json_object* value);
+
+} // namespace morvane

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "mining/text.h"
+
+#include <cstddef>
+
+namespace morvane {
+
+class CancelToken;
+
+// The control operations a mining job performs on its front end, all with GBK texts and CR LF line breaks.
+// The window carries each one out on its GUI thread, in the order issued, while the worker waits; the
+// command-line front end and the tests implement them directly. No GUI type appears here.
+class JobControls {
+public:
+    virtual ~JobControls() = default;
+
+    // Called on the owner's thread just before a job starts on its worker. A front end whose operations wait
+    // for another thread keeps cancel, to stop waiting and drop pending operations once it is cancelled.
+    virtual void JobStarting(CancelToken& cancel) { (void)cancel; }
+
+    // The whole text of the seed box (母词列表_编辑框).
+    virtual Text ReadSeedText() = 0;
+    // The whole text of the result box (长尾词列表_编辑框).
+    virtual Text ReadResultText() = 0;
+    // Replaces the whole text of the result box.
+    virtual void SetResultText(const Text& text) = 0;
+    // Appends text to the result box: the same result as reading it, appending and setting it back, at a
+    // cost in proportion to text rather than to the box.
+    virtual void AppendResultText(const Text& text) = 0;
+    // The number of lines of the result box, as SplitLines counts them.
+    virtual std::size_t CountResultLines() { return CountLines(ReadResultText()); }
+    // The position of the selected entry of the region list (地区_组合框).
+    virtual int ReadRegionSelection() = 0;
+    // The area id stored with the region entry at position; -1 outside the list.
+    virtual int ReadAreaId(int position) = 0;
+    // Sets the caption of the keyword total (关键词总数_标签).
+    virtual void SetKeywordTotal(const Text& caption) = 0;
+    // Sets the status bar's text (状态条1).
+    virtual void SetStatusText(const Text& text) = 0;
+    // Enables the Start button (开始获取_按钮).
+    virtual void EnableStart() = 0;
+};
+
+} // namespace morvane

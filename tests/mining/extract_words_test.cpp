@@ -1,0 +1,377 @@
+#include "mining/encoding.h"
+#include "mining/gbk_json.h"
+#include "mining/recommendations.h"
+#include "tests/support/case_name.h"
+
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+namespace morvane {
+namespace {
+
+// A reply that carries words, with entries as the body of data.list.
+std::string Reply(const std::string& entries) {
+    return R"({"success":"1","data":{"list":[)" + entries + "]}}";
+}
+
+// A reply whose only entry's word is written as wordLiteral (quotes included).
+std::string OneWord(const std::string& wordLiteral) {
+    return Reply(R"({"word":)" + wordLiteral + "}");
+}
+
+struct ExtractCase {
+    const char* name;
+    std::string reply;
+    WordList words;
+};
+
+class ExtractWordsTest : public testing::TestWithParam<ExtractCase> {};
+
+TEST_P(ExtractWordsTest, collectsTheWordsOfTheReply) {
+    const ExtractCase& c = GetParam();
+    WordList words;
+    ExtractWords(c.reply, words);
+    EXPECT_EQ(words, c.words);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, ExtractWordsTest,
+    testing::Values(
+        ExtractCase{"wordsInListOrderEmptySkipped", Reply(R"({"word":"a"},{"word":""},{"word":"b"})"), {"a", "b"}},
+        ExtractCase{"gbkWordsCopied",
+                    Reply("{\"word\":\"\xd6\xd0\xce\xc4\"},{\"word\":\"\xb4\xca a\"}"),
+                    {"\xd6\xd0\xce\xc4", "\xb4\xca a"}},
+        ExtractCase{"repeatedWordKeptTwice", Reply(R"({"word":"a"},{"word":"a"})"), {"a", "a"}},
+        ExtractCase{"entryWithOtherMembersGivesOnlyItsWord",
+                    Reply(R"({"id":7,"word":"a","pv":"x","sub":{"word":"z"},"tags":["word"]},{"word":"b","q":null})"),
+                    {"a", "b"}},
+        ExtractCase{"membersInAnyOrder",
+                    R"({"data":{"other":[],"list":[{"word":"a"}]},"x":{"success":"0"},"success":"1"})",
+                    {"a"}},
+        ExtractCase{"successZero", R"({"success":"0","data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successTrueString", R"({"success":"true","data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successLeadingBlank", R"({"success":" 1","data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successTrailingBlank", R"({"success":"1 ","data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successLeadingZero", R"({"success":"01","data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successEmpty", R"({"success":"","data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successNumber", R"({"success":1,"data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successBoolean", R"({"success":true,"data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successNull", R"({"success":null,"data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successArray", R"({"success":["1"],"data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successMissing", R"({"data":{"list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successOnlyInData", R"({"data":{"success":"1","list":[{"word":"a"}]}})", {}},
+        ExtractCase{"successEscaped", R"({"success":"\u0031","data":{"list":[{"word":"a"}]}})", {"a"}},
+        ExtractCase{"dataMissing", R"({"success":"1"})", {}},
+        ExtractCase{"dataArray", R"({"success":"1","data":[{"list":[{"word":"a"}]}]})", {}},
+        ExtractCase{"dataString", R"({"success":"1","data":"list"})", {}},
+        ExtractCase{"listMissing", R"({"success":"1","data":{}})", {}},
+        ExtractCase{"listObject", R"({"success":"1","data":{"list":{"0":{"word":"a"}}}})", {}},
+        ExtractCase{"listString", R"({"success":"1","data":{"list":"a"}})", {}},
+        ExtractCase{"listNull", R"({"success":"1","data":{"list":null}})", {}}, ExtractCase{"listEmpty", Reply(""), {}},
+        ExtractCase{"listAtRoot", R"({"success":"1","list":[{"word":"a"}]})", {}},
+        ExtractCase{"elementsNotObjectsPassedOver", Reply(R"("x",1,null,true,[{"word":"n"}],{"word":"a"})"), {"a"}},
+        ExtractCase{"wordNotStringPassedOver",
+                    Reply(R"({"word":1},{"word":null},{"word":true},{"word":["w"]},{"word":{"word":"w"}},)"
+                          R"({"Word":"w"},{},{"word":"a"})"),
+                    {"a"}},
+        ExtractCase{"rootArray", R"([{"success":"1","data":{"list":[{"word":"a"}]}}])", {}},
+        ExtractCase{"rootString", R"("1")", {}}, ExtractCase{"rootNumber", "1", {}},
+        ExtractCase{"rootNull", "null", {}}, ExtractCase{"rootTrue", "true", {}},
+        ExtractCase{"lastSuccessCounts", R"({"success":"0","data":{"list":[{"word":"a"}]},"success":"1"})", {"a"}},
+        ExtractCase{"lastSuccessCountsAgainst", R"({"success":"1","data":{"list":[{"word":"a"}]},"success":"0"})", {}},
+        ExtractCase{"lastDataCounts",
+                    R"({"success":"1","data":{"list":[{"word":"a"}]},"data":{"list":[{"word":"b"}]}})",
+                    {"b"}},
+        ExtractCase{"lastListCounts", R"({"success":"1","data":{"list":[{"word":"a"}],"list":[{"word":"b"}]}})", {"b"}},
+        ExtractCase{"lastWordCounts", Reply(R"({"word":"a","word":"b"},{"word":"c","word":""})"), {"b"}},
+        ExtractCase{"trailingSecondObject", Reply(R"({"word":"a"})") + R"({"success":"0"})", {"a"}},
+        ExtractCase{"trailingHtmlLine", Reply(R"({"word":"a"})") + "\r\n<html><body>error</body></html>\r\n", {"a"}},
+        ExtractCase{"trailingUnterminatedString", Reply(R"({"word":"a"})") + R"( "\u4e2d)", {"a"}},
+        ExtractCase{"trailingBadEscape", Reply(R"({"word":"a"})") + R"( "\u12G4" "\ud800")", {"a"}},
+        ExtractCase{"trailingUnclosedComment", Reply(R"({"word":"a"})") + "/* ", {"a"}},
+        ExtractCase{"trailingStraySlash", Reply(R"({"word":"a"})") + " / 2", {"a"}},
+        ExtractCase{"trailingClosingTag", Reply(R"({"word":"a"})") + "/body>", {"a"}},
+        ExtractCase{"leadingWhiteSpace", " \t\r\n" + Reply(R"({"word":"a"})"), {"a"}},
+        ExtractCase{"commentsAround",
+                    "/* x */ // y\n" + Reply(R"(/*1*/{"word"/**/:"a"}// z)"
+                                             "\n"),
+                    {"a"}},
+        ExtractCase{"singleQuotedStrings", R"({'success':'1','data':{'list':[{'word':'a'}]}})", {"a"}},
+        ExtractCase{"emptyText", "", {}}, ExtractCase{"whiteSpaceOnly", " \r\n\t ", {}},
+        ExtractCase{"htmlPage", "<html><head><title>404 Not Found</title></head></html>", {}},
+        ExtractCase{"garbage", "success=1&data=a", {}},
+        ExtractCase{"cutOffInList", R"({"success":"1","data":{"list":[{"word":"a"},{"wo)", {}},
+        ExtractCase{"cutOffAfterList", R"({"success":"1","data":{"list":[{"word":"a"}]})", {}},
+        ExtractCase{"cutOffInEscapedWord", R"({"success":"1","data":{"list":[{"word":"\u4e2d)", {}},
+        ExtractCase{"cutOffInComment", R"({"success":"1","data":{"list":[{"word":"a"}]}/*})", {}},
+        // Stock json-c takes the inner object for the document here.
+        ExtractCase{"cutOffInCommentAfterInnerReply",
+                    R"({"success":"0","data":{"success":"1","data":{"list":[{"word":"a"}]}} /*)",
+                    {}},
+        ExtractCase{"cutOffInLineCommentAfterInnerReply",
+                    R"({"success":"0","data":{"success":"1","data":{"list":[{"word":"a"}]}} // x)",
+                    {}},
+        ExtractCase{"readUpToFirstNul", std::string(Reply(R"({"word":"a"})") + '\0' + "garbage"), {"a"}},
+        ExtractCase{"nulBeforeValueEnds", std::string(R"({"success":"1")") + '\0' + R"(,"data":{"list":[]}})", {}}),
+    test::CaseName());
+
+// How a word written in the reply arrives.
+INSTANTIATE_TEST_SUITE_P(
+    Strings, ExtractWordsTest,
+    testing::Values(
+        ExtractCase{"escapesToGbk", OneWord(R"("\u4e2d\u6587")"), {"\xd6\xd0\xce\xc4"}},
+        ExtractCase{"escapeUpperCaseHex", OneWord(R"("\u4E2D\u6587")"), {"\xd6\xd0\xce\xc4"}},
+        ExtractCase{"escapeBelow0x80IsOneByte", OneWord(R"("\u0041\u007e")"), {"A~"}},
+        ExtractCase{"escapesMixedWithGbk", OneWord("\"\xd6\xd0\\u6587x\""), {"\xd6\xd0\xce\xc4x"}},
+        ExtractCase{"escapeOutsideGbkToFourBytes", OneWord(R"("\u00a9")"), {"\x81\x30\x84\x38"}},
+        ExtractCase{"surrogatePairToFourBytes", OneWord(R"("\ud83d\ude00")"), {"\x94\x39\xfc\x36"}},
+        ExtractCase{"loneHighSurrogateFailsReply", OneWord(R"("a\ud83d")"), {}},
+        ExtractCase{"highSurrogateThenOtherFailsReply", OneWord(R"("a\ud83d\u0041")"), {}},
+        ExtractCase{"loneLowSurrogateFailsReply", OneWord(R"("a\ude00")"), {}},
+        ExtractCase{"nonHexDigitFailsReply", Reply(R"({"word":"a"},{"word":"\u4e2g"})"), {}},
+        ExtractCase{"nonHexDigitInIgnoredMemberFailsReply", Reply(R"({"word":"a","x":"\uzzzz"})"), {}},
+        ExtractCase{"shortEscapeFailsReply", OneWord(R"("\u4e2")"), {}},
+        ExtractCase{"codeWithoutGb18030FormFailsReply", OneWord(R"("\ue78d")"), {}},
+        ExtractCase{
+            "nulEscapeEndsWord", Reply(R"({"word":"ab\u0000cd"},{"word":"\u0000cd"},{"word":"e"})"), {"ab", "e"}},
+        ExtractCase{"simpleEscapes", OneWord(R"("\"\\\/\b\f\n\r\t\'")"), {"\"\\/\b\f\n\r\t'"}},
+        ExtractCase{"otherEscapeKeptLiterally", OneWord(R"("a\qb\x41\U0041")"), {R"(a\qb\x41\U0041)"}},
+        ExtractCase{"backslashBeforeGbkCharacterKept", OneWord("\"\\\xd6\xd0\""), {"\\\xd6\xd0"}},
+        ExtractCase{"trailByteBackslashKept", OneWord("\"\xc7\xb3\x9c\x5c\xcb\xae\""), {"\xc7\xb3\x9c\x5c\xcb\xae"}},
+        ExtractCase{
+            "trailByteBackslashBeforeQuote", Reply("{\"word\":\"\x9c\x5c\"},{\"word\":\"b\"}"), {"\x9c\x5c", "b"}},
+        ExtractCase{
+            "trailByteBackslashBeforeLetter", OneWord("\"\x9c\x5cn\x9c\x5cu4e2d\""), {"\x9c\x5cn\x9c\x5cu4e2d"}},
+        ExtractCase{"trailByteQuoteStaysInString", OneWord("\"\xd6\"z\""), {"\xd6\"z"}},
+        ExtractCase{"rawControlBytesKept", OneWord("\"a\x01\tb\""), {"a\x01\tb"}},
+        ExtractCase{"singleQuotedWithEscapes", OneWord(R"('a"\u4e2d\'')"), {"a\"\xd6\xd0'"}},
+        ExtractCase{"doubleQuotedWithSingleQuote", OneWord(R"("it's\u4e2d")"), {"it's\xd6\xd0"}},
+        ExtractCase{"escapedMemberNames", R"({"\u0073uccess":"1","d\u0061ta":{"list":[{"w\u006frd":"a"}]}})", {"a"}},
+        ExtractCase{"quotesInsideComments",
+                    Reply(R"(/* " ' */ {"word":"\u4e2d"} // ' "
+,{"word":"\u6587"})"),
+                    {"\xd6\xd0", "\xce\xc4"}},
+        ExtractCase{"starStarSlashDoesNotCloseComment", Reply(R"(/* **/ ' */ {"word":"\u4e2d"})"), {"\xd6\xd0"}},
+        ExtractCase{"lineCommentEndsAtLineFeedOnly",
+                    Reply("// x\r{\"word\":\"\\u4e2d\"},\n{\"word\":\"\\u6587\"}"),
+                    {"\xce\xc4"}},
+        ExtractCase{"escapedWordAfterNumberMember",
+                    R"({"n":12,"success":"1","data":{"list":[{"word":"\u4e2d"}]}})",
+                    {"\xd6\xd0"}}),
+    test::CaseName());
+
+TEST(ExtractWordsAppendTest, keepsTheWordsAlreadyInTheList) {
+    WordList words{"old", ""};
+    ExtractWords(Reply(R"({"word":"a"},{"word":"b"})"), words);
+    EXPECT_EQ(words, (WordList{"old", "", "a", "b"}));
+    ExtractWords("not json", words);
+    ExtractWords(R"({"success":"0"})", words);
+    EXPECT_EQ(words, (WordList{"old", "", "a", "b"}));
+}
+
+TEST(ExtractWordsNestingTest, tooDeepNestingGivesNoWordsWithoutCrashing) {
+    const std::string deep(200000, '[');
+    WordList words;
+    ExtractWords(deep, words);
+    ExtractWords(R"({"success":"1","x":)" + deep, words);
+    // Complete and well formed, but deeper than json-c reads.
+    ExtractWords(R"({"success":"1","data":{"list":[{"word":"a"}]},"x":)" + std::string(100000, '[') +
+                     std::string(100000, ']') + "}",
+                 words);
+    ExtractWords(Reply(R"({"word":"a","x":)" + std::string(5000, '[') + std::string(5000, ']') + "}"), words);
+    EXPECT_TRUE(words.empty());
+}
+
+TEST(ExtractWordsNestingTest, moderateNestingInIgnoredMembersStillGivesWords) {
+    WordList words;
+    ExtractWords(Reply(R"({"word":"a","x":)" + std::string(20, '[') + std::string(20, ']') + "}"), words);
+    EXPECT_EQ(words, WordList{"a"});
+}
+
+// The exact bytes json-c holds for a document that is one string.
+std::optional<std::string> RootStringBytes(std::string_view text) {
+    const JsonDocument document = ParseGbkJson(text);
+    if (!json_object_is_type(document.Root(), json_type_string)) {
+        return std::nullopt;
+    }
+    return std::string(json_object_get_string(document.Root()),
+                       static_cast<std::size_t>(json_object_get_string_len(document.Root())));
+}
+
+std::string Utf32ToUtf8(char32_t code) {
+    std::string out;
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return out;
+}
+
+std::string Hex4(unsigned code) {
+    static constexpr std::string_view kHex = "0123456789abcdef";
+    std::string out;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        out += kHex[(code >> shift) & 0x0F];
+    }
+    return out;
+}
+
+TEST(ParseGbkJsonTest, nulEscapeIsKeptInTheParsedString) {
+    EXPECT_EQ(RootStringBytes(R"("a\u0000b")"), std::string("a\0b", 3));
+}
+
+TEST(ParseGbkJsonTest, everyBmpEscapeGivesItsGb18030Bytes) {
+    for (char32_t code = 0x80; code <= 0xFFFF; ++code) {
+        if (code >= 0xD800 && code <= 0xDFFF) {
+            continue;
+        }
+        const std::string expected = ConvertEncoding(Utf32ToUtf8(code), "UTF-8", "GB18030");
+        const std::optional<std::string> actual = RootStringBytes("\"\\u" + Hex4(code) + "\"");
+        if (expected.empty()) {
+            EXPECT_EQ(actual, std::nullopt) << "U+" << Hex4(code);
+        } else {
+            ASSERT_EQ(actual, expected) << "U+" << Hex4(code);
+        }
+    }
+}
+
+TEST(ParseGbkJsonTest, surrogatePairsGiveTheGb18030BytesOfTheirCharacter) {
+    for (char32_t code = 0x10000; code <= 0x10FFFF; code += 0x3FF) {
+        const char32_t high = 0xD800 + ((code - 0x10000) >> 10);
+        const char32_t low = 0xDC00 + ((code - 0x10000) & 0x3FF);
+        const std::string expected = ConvertEncoding(Utf32ToUtf8(code), "UTF-8", "GB18030");
+        ASSERT_EQ(expected.size(), 4U);
+        ASSERT_EQ(RootStringBytes("\"\\u" + Hex4(high) + "\\u" + Hex4(low) + "\""), expected)
+            << "U+" << std::hex << static_cast<unsigned>(code);
+    }
+}
+
+// Under the sanitizers: a tree released twice or never shows up here.
+TEST(ParseGbkJsonTest, documentOwnsItsTreeAcrossMoves) {
+    JsonDocument moved = ParseGbkJson(R"({"a":["\u4e2d"]})");
+    JsonDocument target = ParseGbkJson("[1]");
+    ASSERT_TRUE(moved.Parsed());
+    target = std::move(moved);
+    const JsonDocument constructed(std::move(target));
+    EXPECT_EQ(StringText(json_object_array_get_idx(FindMember(constructed.Root(), "a"), 0)), "\xd6\xd0");
+}
+
+// True when json-c and the GBK rules read every string of text alike: ASCII only, and every backslash starts an
+// escape both decode to the same byte.
+bool ReadAlikeByJsonC(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b >= 0x80) {
+            return false;
+        }
+        if (b != '\\') {
+            continue;
+        }
+        const std::string_view rest = text.substr(i + 1);
+        if (!rest.empty() && std::string_view("\"\\/bfnrt").find(rest[0]) != std::string_view::npos) {
+            ++i;
+        } else if (rest.size() >= 5 && rest.substr(0, 3) == "u00" && rest[3] >= '0' && rest[3] <= '7' &&
+                   std::isxdigit(static_cast<unsigned char>(rest[4]))) {
+            i += 5;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The serialised value of document, or nothing when it holds none (the text did not parse, or its value is null).
+std::optional<std::string> Serialised(const JsonDocument& document) {
+    if (!document.Parsed()) {
+        return std::nullopt;
+    }
+    return std::string(json_object_to_json_string_ext(document.Root(), JSON_C_TO_STRING_PLAIN));
+}
+
+// json-c's own reading of text, or nothing when it does not parse. A blank stands in for the terminating NUL, so
+// that a number at the end completes: given a NUL inside a comment, json-c can return an inner value as if it
+// were the whole document.
+std::optional<std::string> JsonCReading(std::string text) {
+    text += ' ';
+    json_tokener* tok = json_tokener_new();
+    JsonDocument document(json_tokener_parse_ex(tok, text.data(), static_cast<int>(text.size())));
+    if (json_tokener_get_error(tok) != json_tokener_success) {
+        document = JsonDocument();
+    }
+    json_tokener_free(tok);
+    return Serialised(document);
+}
+
+constexpr std::size_t kLongestPrefixSearched = 4096;
+
+// What json-c reads as the first value of text with everything after it ignored; nothing when that cannot be
+// told. json-c itself goes on after a value, eating white space and comments, and fails on a stray '/' there;
+// then the longest prefix that ends with a closing bracket or quote and that json-c reads gives the value. Only
+// told for a root object, array or string, and for texts short enough to search.
+std::optional<std::optional<std::string>> JsonCFirstValue(std::string_view text) {
+    std::optional<std::string> whole = JsonCReading(std::string(text));
+    if (whole) {
+        return whole;
+    }
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos || std::string_view("{[\"'").find(text[first]) == std::string_view::npos ||
+        text.size() > kLongestPrefixSearched) {
+        return std::nullopt;
+    }
+    for (std::size_t size = text.size(); size > first; --size) {
+        if (std::string_view("}]\"'").find(text[size - 1]) != std::string_view::npos) {
+            if (std::optional<std::string> value = JsonCReading(std::string(text.substr(0, size)))) {
+                return value;
+            }
+        }
+    }
+    return std::optional<std::string>();
+}
+
+// The JSONTestSuite parsing cases, when the shared test data is present: no file may crash the reading, and every
+// file whose strings json-c reads as the GBK rules do must give json-c's own reading of its first value.
+TEST(ParseGbkJsonTest, jsonTestSuiteFiles) {
+    const std::filesystem::path folder = MORVANE_JSON_TEST_SUITE_DIR "/test_parsing";
+    if (!std::filesystem::is_directory(folder)) {
+        GTEST_SKIP() << "no JSONTestSuite at " << folder;
+    }
+    int compared = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        WordList words;
+        ExtractWords(text, words);
+        EXPECT_TRUE(words.empty()) << entry.path();
+
+        text = text.substr(0, text.find('\0'));
+        if (!ReadAlikeByJsonC(text)) {
+            continue;
+        }
+        if (const auto expected = JsonCFirstValue(text)) {
+            EXPECT_EQ(Serialised(ParseGbkJson(text)), *expected) << entry.path();
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 100);
+}
+
+} // namespace
+} // namespace morvane
