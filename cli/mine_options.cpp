@@ -262,20 +262,20 @@ ParsedCommand ParseMineArguments(const std::vector<std::string>& args) {
         }
         const std::size_t equals = arg.find('=');
         const std::string_view name = std::string_view(arg).substr(0, equals);
-        const auto* spec = std::find_if(kOptions.begin(), kOptions.end(),
-                                        [&](const OptionSpec& candidate) { return candidate.name == name; });
-        if (spec == kOptions.end()) {
+        const auto* known = std::find_if(kOptions.begin(), kOptions.end(),
+                                         [&](const OptionSpec& candidate) { return candidate.name == name; });
+        if (known == kOptions.end()) {
             return UsageError("unknown option '" + std::string(name) + "' (try --help)");
         }
-        if (spec->kind == OptionKind::Help || spec->kind == OptionKind::Version) {
+        if (known->kind == OptionKind::Help || known->kind == OptionKind::Version) {
             if (equals != std::string::npos) {
                 return UsageError("option " + std::string(name) + " takes no value");
             }
-            command.action = spec->kind == OptionKind::Help ? CommandAction::Help : CommandAction::Version;
+            command.action = known->kind == OptionKind::Help ? CommandAction::Help : CommandAction::Version;
             return command;
         }
         std::string value;
-        if (spec->takesValue) {
+        if (known->takesValue) {
             if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
@@ -286,7 +286,7 @@ ParsedCommand ParseMineArguments(const std::vector<std::string>& args) {
         } else if (equals != std::string::npos) {
             return UsageError("option " + std::string(name) + " takes no value");
         }
-        if (std::string error = ApplyOption(spec->kind, name, value, options); !error.empty()) {
+        if (std::string error = ApplyOption(known->kind, name, value, options); !error.empty()) {
             return UsageError(std::move(error));
         }
     }
