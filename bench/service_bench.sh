@@ -9,8 +9,10 @@
 # request for a 1-2 character prefix or substring of it, and runs `wrk -t2 -c64 -d$DURATION --latency` with
 # those requests. Then it starts nginx (Debian's nginx-light) in the foreground with its own temporary prefix
 # on another loopback port, serving a static JSON file as large as the service's mean reply, and runs the same
-# load. It prints requests/s and p99 of both. Loopback only; everything it starts it stops, and it removes its
-# temporary folder. DURATION defaults to 20s.
+# load. The two loads alternate for ROUNDS rounds (MORVANE_BENCH_ROUNDS, default 3), since on a 2-core machine
+# that also runs wrk the tail latency of either server varies from run to run. It prints requests/s and p99 of
+# every round and their medians. Loopback only; everything it starts it stops, and it removes its temporary
+# folder. DURATION defaults to 20s.
 set -euo pipefail
 
 readonly JIEBA=/usr/lib/python3/dist-packages/jieba/dict.txt
@@ -22,8 +24,10 @@ die() { printf 'service_bench: %s\n' "$*" >&2; exit 1; }
 [ $# -ge 1 ] && [ $# -le 2 ] || die "usage: $0 path/to/morvane-recomd [duration, default 20s]"
 binary=$(realpath "$1")
 duration=${2:-20s}
+rounds=${MORVANE_BENCH_ROUNDS:-3}
 corpus=${MORVANE_BENCH_CORPUS:-$JIEBA}
 [ -x "$binary" ] || die "not an executable: $1"
+[[ "$rounds" =~ ^[1-9]$ ]] || die "MORVANE_BENCH_ROUNDS must be 1 to 9"
 [ -r "$corpus" ] || die "no corpus at $corpus (install python3-jieba or set MORVANE_BENCH_CORPUS)"
 for tool in wrk nginx curl ss shuf; do
     command -v "$tool" >/dev/null || die "needs $tool"
@@ -143,15 +147,6 @@ while IFS= read -r target && [ $count -lt 200 ]; do
 done <"$work/targets.txt"
 mean_reply=$((total / count))
 
-service_result=$(run_wrk "$service_url" "$work/wrk-service.txt")
-read -r service_rps service_p99 <<<"$service_result"
-rss_after=$(rss_kib "$service_pid")
-hwm=$(hwm_kib "$service_pid")
-kill -TERM "$service_pid"
-service_exit=0
-wait "$service_pid" || service_exit=$?
-pids=()
-
 # --- nginx --------------------------------------------------------------------------------------------------------
 nginx_port=$(free_port)
 mkdir -p "$work/nginx/logs" "$work/nginx/tmp" "$work/www${TARGET_PATH%/*}"
@@ -186,20 +181,48 @@ nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' 2>>"$work/ng
 nginx_pid=$!
 pids+=("$nginx_pid")
 wait_for "http://127.0.0.1:$nginx_port$TARGET_PATH" "$(now_ns)" "$nginx_pid" >/dev/null
-nginx_result=$(run_wrk "http://127.0.0.1:$nginx_port" "$work/wrk-nginx.txt")
-read -r nginx_rps nginx_p99 <<<"$nginx_result"
+
+# --- the loads, alternating ------------------------------------------------------------------------------------
+service_rps=() service_p99=() nginx_rps=() nginx_p99=()
+for round in $(seq "$rounds"); do
+    result=$(run_wrk "$service_url" "$work/wrk-service-$round.txt")
+    read -r rps p99 <<<"$result"
+    service_rps+=("$rps") service_p99+=("$p99")
+    result=$(run_wrk "http://127.0.0.1:$nginx_port" "$work/wrk-nginx-$round.txt")
+    read -r rps p99 <<<"$result"
+    nginx_rps+=("$rps") nginx_p99+=("$p99")
+done
+rss_after=$(rss_kib "$service_pid")
+hwm=$(hwm_kib "$service_pid")
+kill -TERM "$service_pid"
+service_exit=0
+wait "$service_pid" || service_exit=$?
+pids=("$nginx_pid")
 
 # --- report -------------------------------------------------------------------------------------------------------
-ratio=$(awk -v a="$service_rps" -v b="$nginx_rps" 'BEGIN { printf "%.2f", a / b }')
-cat <<REPORT
-corpus: $corpus ($(wc -l <"$corpus") lines); $SEEDS random seeds of 1-2 characters; wrk -t2 -c64 -d$duration --latency
-load average before the run: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)
-morvane-recomd start-up (launch until the port answers): $startup_ms ms; it reports: $(grep -o 'ready in [0-9.]* s' "$work/service.log" || echo '?')
-morvane-recomd resident memory: $((rss_start / 1024)) MiB after start-up, $((rss_after / 1024)) MiB after the load (peak $((hwm / 1024)) MiB)
-mean reply: $mean_reply bytes (nginx serves a static file of that size)
-                    requests/s   p99
-morvane-recomd      $(printf '%10s' "$service_rps")   $service_p99
-nginx (static file) $(printf '%10s' "$nginx_rps")   $nginx_p99
-throughput ratio (morvane-recomd / nginx): $ratio
-morvane-recomd exit status after SIGTERM: $service_exit
-REPORT
+# wrk prints latencies as 812.00us, 1.38ms or 1.02s; in milliseconds for sorting.
+to_ms() { awk -v t="$1" 'BEGIN { v = t + 0; if (t ~ /us$/) v /= 1000; else if (t ~ /s$/ && t !~ /ms$/) v *= 1000; printf "%.2f", v }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ms_list() { local t; for t in "$@"; do to_ms "$t"; echo; done; }
+
+mapfile -t service_p99_ms < <(ms_list "${service_p99[@]}")
+mapfile -t nginx_p99_ms < <(ms_list "${nginx_p99[@]}")
+service_rps_median=$(median "${service_rps[@]}")
+nginx_rps_median=$(median "${nginx_rps[@]}")
+ratio=$(awk -v a="$service_rps_median" -v b="$nginx_rps_median" 'BEGIN { printf "%.2f", a / b }')
+
+echo "corpus: $corpus ($(wc -l <"$corpus") lines); $SEEDS random seeds of 1-2 characters"
+echo "load: wrk -t2 -c64 -d$duration --latency, $rounds rounds, morvane-recomd and nginx alternating"
+echo "load average before: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "morvane-recomd start-up (launch until the port answers): $startup_ms ms; it reports: $(grep -o 'ready in [0-9.]* s' "$work/service.log" || echo '?')"
+echo "morvane-recomd resident memory: $((rss_start / 1024)) MiB after start-up, $((rss_after / 1024)) MiB after the load (peak $((hwm / 1024)) MiB)"
+echo "mean reply: $mean_reply bytes (nginx serves a static file of that size)"
+printf '%-8s %-22s %-22s\n' round "morvane-recomd" "nginx (static file)"
+for i in $(seq 0 $((rounds - 1))); do
+    printf '%-8s %10s/s %6s ms   %10s/s %6s ms\n' $((i + 1)) "${service_rps[$i]}" "${service_p99_ms[$i]}" \
+        "${nginx_rps[$i]}" "${nginx_p99_ms[$i]}"
+done
+printf '%-8s %10s/s %6s ms   %10s/s %6s ms\n' median "$service_rps_median" "$(median "${service_p99_ms[@]}")" \
+    "$nginx_rps_median" "$(median "${nginx_p99_ms[@]}")"
+echo "throughput ratio of the medians (morvane-recomd / nginx): $ratio"
+echo "morvane-recomd exit status after SIGTERM: $service_exit"

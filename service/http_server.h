@@ -44,7 +44,9 @@ struct HttpServerOptions {
     std::chrono::milliseconds headerTimeout{10'000};
     // A keep-alive connection with no request, or a reply the client does not read, is closed after this.
     std::chrono::milliseconds idleTimeout{60'000};
-    HttpLogSink log{}; // one line per request with its latency; empty for none
+    // One line per request: time, peer, request line, status, body bytes and latency (from the worker's wake-up
+    // with the request's last bytes to its reply being queued). Empty for no log.
+    HttpLogSink log{};
 };
 
 // A small HTTP/1.0 and HTTP/1.1 server over POSIX sockets and epoll: non-blocking sockets, a fixed set of

@@ -193,15 +193,48 @@ std::string RecommendationJson(const std::vector<std::string_view>& words) {
     return json;
 }
 
+RecommendationHandler::RecommendationHandler(const WordIndex& index, std::size_t limit)
+    : m_index(&index), m_limit(limit) {
+    auto entries = std::make_shared<Entries>();
+    entries->starts.reserve(index.Size() + 1);
+    for (std::size_t rank = 0; rank < index.Size(); ++rank) {
+        entries->starts.push_back(static_cast<std::uint32_t>(entries->text.size()));
+        entries->text += R"({"word":)";
+        AppendJsonString(entries->text, index.Word(rank));
+        entries->text += '}';
+    }
+    entries->starts.push_back(static_cast<std::uint32_t>(entries->text.size()));
+    m_entries = std::move(entries);
+}
+
 HttpReply RecommendationHandler::Handle(std::string_view target) const {
     const ParsedRecommendationTarget parsed = ParseRecommendationTarget(target);
     if (parsed.status != 200) {
         return Failure(parsed.status);
     }
-    thread_local std::vector<std::string_view> words;
-    words.clear();
-    m_index->Find(parsed.query.word, m_limit, words);
-    return HttpReply{200, RecommendationJson(words), kJsonContentType};
+    thread_local std::vector<std::uint32_t> ranks;
+    ranks.clear();
+    m_index->FindRanks(parsed.query.word, m_limit, ranks);
+
+    constexpr std::string_view kHead = R"({"success":"1","data":{"list":[)";
+    constexpr std::string_view kTail = "]}}";
+    const std::string& text = m_entries->text;
+    const std::vector<std::uint32_t>& starts = m_entries->starts;
+    std::size_t size = kHead.size() + kTail.size() + ranks.size();
+    for (const std::uint32_t rank : ranks) {
+        size += starts[rank + 1] - starts[rank];
+    }
+    HttpReply reply{200, std::string(), kJsonContentType};
+    reply.body.reserve(size);
+    reply.body += kHead;
+    for (std::size_t i = 0; i < ranks.size(); ++i) {
+        if (i > 0) {
+            reply.body += ',';
+        }
+        reply.body.append(text, starts[ranks[i]], starts[ranks[i] + 1] - starts[ranks[i]]);
+    }
+    reply.body += kTail;
+    return reply;
 }
 
 } // namespace morvane

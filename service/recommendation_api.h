@@ -4,6 +4,8 @@
 #include "service/word_index.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,10 +46,12 @@ ParsedRecommendationTarget ParseRecommendationTarget(std::string_view target);
 // as JSON strings.
 std::string RecommendationJson(const std::vector<std::string_view>& words);
 
-// Answers recommendation requests from an index. Thread-safe: the index is only read.
+// Answers recommendation requests from an index. Every word's JSON entry is written once, when the handler is
+// made, so a reply is put together without escaping anything. Thread-safe: it only reads; copies share the
+// entries.
 class RecommendationHandler {
 public:
-    RecommendationHandler(const WordIndex& index, std::size_t limit) : m_index(&index), m_limit(limit) {}
+    RecommendationHandler(const WordIndex& index, std::size_t limit);
 
     // The reply to one request target.
     HttpReply Handle(std::string_view target) const;
@@ -56,8 +60,14 @@ public:
     HttpReply operator()(const HttpRequest& request) const { return Handle(request.target); }
 
 private:
+    struct Entries {
+        std::string text;                  // {"word":"..."} for every word, in rank order, back to back
+        std::vector<std::uint32_t> starts; // index.Size() + 1 offsets into text
+    };
+
     const WordIndex* m_index;
     std::size_t m_limit;
+    std::shared_ptr<const Entries> m_entries;
 };
 
 } // namespace morvane

@@ -225,6 +225,15 @@ std::pair<const std::uint32_t*, const std::uint32_t*> WordIndex::Postings(std::u
 }
 
 void WordIndex::Find(std::string_view seed, std::size_t limit, std::vector<std::string_view>& out) const {
+    thread_local std::vector<std::uint32_t> ranks;
+    ranks.clear();
+    FindRanks(seed, limit, ranks);
+    for (const std::uint32_t rank : ranks) {
+        out.push_back(Word(rank));
+    }
+}
+
+void WordIndex::FindRanks(std::string_view seed, std::size_t limit, std::vector<std::uint32_t>& out) const {
     if (limit == 0 || seed.empty() || !IsValidUtf8(seed)) {
         return;
     }
@@ -251,16 +260,42 @@ void WordIndex::Find(std::string_view seed, std::size_t limit, std::vector<std::
         }
         starts = Postings(MakeKey(KeyKind::StartsPair, codePoints[0], codePoints[1]));
     }
-    // With one or two characters the key already proves the match; a longer seed is checked word by word.
-    const bool keyProvesMatch = length <= 2;
 
     std::size_t added = 0;
+    if (length <= 2) {
+        // The keys prove the matches: the "starts" list holds exactly the words that start with the seed, and the
+        // "contains" list those that contain it. Both are in rank order, so walking them side by side leaves out
+        // the prefixes from the second pass without reading a single word.
+        for (const std::uint32_t* p = starts.first; p != starts.second; ++p) {
+            if (WordBytes(*p) == seed.size()) {
+                continue; // the seed itself
+            }
+            out.push_back(*p);
+            if (++added == limit) {
+                return;
+            }
+        }
+        const std::uint32_t* prefix = starts.first;
+        for (const std::uint32_t* p = contains.first; p != contains.second; ++p) {
+            while (prefix != starts.second && *prefix < *p) {
+                ++prefix;
+            }
+            if (prefix != starts.second && *prefix == *p) {
+                continue;
+            }
+            out.push_back(*p);
+            if (++added == limit) {
+                return;
+            }
+        }
+        return;
+    }
     for (const std::uint32_t* p = starts.first; p != starts.second; ++p) {
         const std::string_view word = Word(*p);
-        if ((!keyProvesMatch && !word.starts_with(seed)) || word.size() == seed.size()) {
+        if (word.size() == seed.size() || !word.starts_with(seed)) {
             continue;
         }
-        out.push_back(word);
+        out.push_back(*p);
         if (++added == limit) {
             return;
         }
@@ -268,10 +303,10 @@ void WordIndex::Find(std::string_view seed, std::size_t limit, std::vector<std::
     for (const std::uint32_t* p = contains.first; p != contains.second; ++p) {
         const std::string_view word = Word(*p);
         // Words that start with the seed were taken (or, being the seed, left out) above.
-        if (word.starts_with(seed) || (!keyProvesMatch && word.find(seed) == std::string_view::npos)) {
+        if (word.starts_with(seed) || word.find(seed) == std::string_view::npos) {
             continue;
         }
-        out.push_back(word);
+        out.push_back(*p);
         if (++added == limit) {
             return;
         }

@@ -29,6 +29,9 @@ public:
     // as the index.
     void Find(std::string_view seed, std::size_t limit, std::vector<std::string_view>& out) const;
 
+    // Find, giving the ranks of the words (see Word()) instead of the words.
+    void FindRanks(std::string_view seed, std::size_t limit, std::vector<std::uint32_t>& out) const;
+
     // The number of distinct words.
     std::size_t Size() const { return m_wordStarts.empty() ? 0 : m_wordStarts.size() - 1; }
 
@@ -36,6 +39,9 @@ public:
     std::string_view Word(std::size_t rank) const {
         return std::string_view(m_text).substr(m_wordStarts[rank], m_wordStarts[rank + 1] - m_wordStarts[rank]);
     }
+
+    // The length in bytes of the word of the given rank.
+    std::size_t WordBytes(std::size_t rank) const { return m_wordStarts[rank + 1] - m_wordStarts[rank]; }
 
     // Bytes held by the index's tables, for the start-up report.
     std::size_t MemoryBytes() const;

@@ -1,3 +1,4 @@
+#include "mining/encoding.h"
 #include "service/recommendation_api.h"
 #include "tests/support/case_name.h"
 
@@ -174,6 +175,43 @@ TEST_F(RecommendationHandlerTest, limitCapsTheList) {
     const RecommendationHandler one(m_index, 1);
     EXPECT_EQ(one.Handle(Target("area_id=0&word=%E6%89%8B")).body,
               R"({"success":"1","data":{"list":[{"word":"手机"}]}})");
+}
+
+std::string PercentEncode(std::string_view bytes) {
+    static constexpr std::string_view kHex = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        encoded += '%';
+        encoded += kHex[byte >> 4U];
+        encoded += kHex[byte & 0x0FU];
+    }
+    return encoded;
+}
+
+TEST(RecommendationHandlerRepliesTest, everyReplyListsExactlyTheWordsFound) {
+    const WordIndex index(ParseCorpus(BundledCorpusText()).words);
+    const RecommendationHandler handler(index, 20);
+    for (std::size_t rank = 0; rank < index.Size(); ++rank) {
+        const std::string_view word = index.Word(rank);
+        for (const std::string_view seed : {word.substr(0, 1), word.substr(0, 3), word.substr(0, 6), word}) {
+            std::vector<std::string_view> found;
+            index.Find(seed, 20, found);
+            const HttpReply reply = handler.Handle(Target("area_id=0&word=" + PercentEncode(seed)));
+            if (!IsValidUtf8(seed)) {
+                EXPECT_EQ(reply.status, 400) << seed;
+                continue;
+            }
+            ASSERT_EQ(reply.body, RecommendationJson(found)) << seed;
+        }
+    }
+}
+
+TEST(RecommendationHandlerRepliesTest, wordsThatNeedEscapingArriveIntact) {
+    const WordIndex index({{"say\"hi\"", 5}, {"back\\slash", 4}, {"a/b", 3}});
+    const RecommendationHandler handler(index, kDefaultReplyLimit);
+    const HttpReply reply = handler.Handle(Target("area_id=0&word=a"));
+    EXPECT_EQ(ParseReply(reply.body), (std::vector<std::string>{"a/b", "say\"hi\"", "back\\slash"}));
 }
 
 } // namespace
