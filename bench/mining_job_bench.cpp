@@ -35,7 +35,9 @@ public:
 ScriptedReply TenWords(const RecordedRequest&) {
     std::string body = R"({"success":"1","data":{"list":[)";
     for (int i = 0; i < 10; ++i) {
-        body += (i == 0 ? "" : ",") + std::string(R"({"word":"w)") + std::to_string(i) + "\"}";
+        body += i == 0 ? R"({"word":"w)" : R"(,{"word":"w)";
+        body += std::to_string(i);
+        body += "\"}";
     }
     return ScriptedReply{.body = body + "]}}"};
 }
@@ -51,7 +53,9 @@ void BM_PacingOverhead(benchmark::State& state) {
     for (auto _ : state) {
         BoxOnlyControls controls;
         for (int i = 0; i < 20; ++i) {
-            controls.seedText += "seed" + std::to_string(i) + "\r\n";
+            controls.seedText += "seed";
+            controls.seedText += std::to_string(i);
+            controls.seedText += "\r\n";
         }
         CancelToken cancel;
         JobContext context{controls, output, service, kSeedPause, cancel};
@@ -68,7 +72,9 @@ void BM_ResultBoxGrowth(benchmark::State& state) {
     const auto wordCount = static_cast<std::size_t>(state.range(0));
     WordList batch;
     for (int i = 0; i < 100; ++i) {
-        batch.push_back("\xd6\xd0\xce\xc4\xb9\xd8\xbc\xfc\xb4\xca" + std::to_string(i));
+        Text word = "\xd6\xd0\xce\xc4\xb9\xd8\xbc\xfc\xb4\xca"; // 中文关键词
+        word += std::to_string(i);
+        batch.push_back(word);
     }
     OutputTarget output;
     output.SetOutputMode(OutputTarget::kResultList);
