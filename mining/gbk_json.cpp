@@ -1,5 +1,7 @@
 #include "mining/gbk_json.h"
 
+#include "mining/text.h"
+
 #include <iconv.h>
 #include <json-c/json.h>
 
@@ -127,19 +129,6 @@ bool IsSingleEscape(char c) {
     }
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Reads the four hexadecimal digits at p.
 bool ReadHex4(const char* p, const char* end, char32_t& code) {
     if (end - p < 4) {
@@ -147,7 +136,7 @@ bool ReadHex4(const char* p, const char* end, char32_t& code) {
     }
     code = 0;
     for (int i = 0; i < 4; ++i) {
-        const int digit = HexValue(p[i]);
+        const int digit = HexDigitValue(p[i]);
         if (digit < 0) {
             return false;
         }

@@ -39,6 +39,20 @@ private:
     bool m_pendingCr = false;    // the last byte was a CR that a LF would make a separator
 };
 
+// The value of a hexadecimal digit in either case; -1 for any other character.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // Renders value as printf's "%.13g" does: 100 -> "100", 100.0 / 3 -> "33.33333333333".
 std::string FormatPercent(double value);
 

@@ -9,19 +9,6 @@
 namespace morvane {
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
@@ -99,8 +86,8 @@ std::optional<std::string> PercentDecode(std::string_view value) {
         if (i + 2 >= value.size()) {
             return std::nullopt;
         }
-        const int high = HexValue(value[i + 1]);
-        const int low = HexValue(value[i + 2]);
+        const int high = HexDigitValue(value[i + 1]);
+        const int low = HexDigitValue(value[i + 2]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

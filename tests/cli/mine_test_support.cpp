@@ -17,15 +17,6 @@ std::string QueryValue(const std::string& target, const std::string& key) {
 
 } // namespace
 
-ScriptedReply WordsReply(const std::vector<std::string>& words) {
-    std::string body = R"({"success":"1","data":{"list":[)";
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        body += (i == 0 ? "" : ",") + std::string(R"({"word":")") + words[i] + "\"}";
-    }
-    body += "]}}";
-    return ScriptedReply{.body = body};
-}
-
 std::string RequestedSeed(const RecordedRequest& request) {
     const std::string encoded = QueryValue(request.target, "word");
     std::string decoded;

@@ -8,9 +8,6 @@
 
 namespace morvane::test {
 
-// A reply listing words (UTF-8, JSON-escaped by the caller where needed), as the service sends it.
-ScriptedReply WordsReply(const std::vector<std::string>& words);
-
 // The seed of a recorded recommendation request: its word= value, percent-decoded (UTF-8).
 std::string RequestedSeed(const RecordedRequest& request);
 

@@ -18,18 +18,9 @@ using test::RecordedRequest;
 using test::ScriptedReply;
 using test::ScriptedServer;
 using test::TempDir;
+using test::WordsReply;
 
 constexpr std::chrono::milliseconds kNoPause{0};
-
-// A reply listing words, as the service sends it (UTF-8 JSON).
-ScriptedReply WordsReply(const std::vector<std::string>& words) {
-    std::string body = R"({"success":"1","data":{"list":[)";
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        body += (i == 0 ? "" : ",") + std::string(R"({"word":")") + words[i] + "\"}";
-    }
-    body += "]}}";
-    return ScriptedReply{.body = body};
-}
 
 // The word= value of a recorded recommendation request.
 std::string SeedOf(const RecordedRequest& request) {

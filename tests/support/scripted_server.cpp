@@ -391,4 +391,15 @@ void ScriptedServer::DropOpenConnections() {
     }
 }
 
+ScriptedReply WordsReply(const std::vector<std::string>& words) {
+    std::string body = R"({"success":"1","data":{"list":[)";
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        body += i == 0 ? R"({"word":")" : R"(,{"word":")";
+        body += words[i];
+        body += "\"}";
+    }
+    body += "]}}";
+    return ScriptedReply{.body = body};
+}
+
 } // namespace morvane::test

@@ -82,4 +82,7 @@ private:
     std::uint16_t m_port = 0;
 };
 
+// A reply of the recommendation service (UTF-8 JSON, success "1") that lists words in order.
+ScriptedReply WordsReply(const std::vector<std::string>& words);
+
 } // namespace morvane::test
