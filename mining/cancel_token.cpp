@@ -51,7 +51,7 @@ CancelToken::Subscription CancelToken::Subscribe(std::function<void()> waker) {
     }
     const std::uint64_t id = m_nextId++;
     m_wakers.emplace(id, std::move(waker));
-    return Subscription(this, id);
+    return {this, id};
 }
 
 bool CancelToken::Sleep(std::chrono::milliseconds duration) {

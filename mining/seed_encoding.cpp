@@ -12,7 +12,7 @@ bool IsKeptByte(unsigned char b) {
 } // namespace
 
 Text EncodeSeedWord(std::string_view text, bool keepUnreserved, bool toUtf8) {
-    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    static constexpr std::string_view kHexDigits = "0123456789ABCDEF";
     const std::string bytes = toUtf8 ? ConvertEncoding(text, "GBK", "UTF-8") : std::string(text);
     Text out;
     out.reserve(bytes.size() * 3);

@@ -1,5 +1,6 @@
 #include "mining/text.h"
 
+#include <array>
 #include <cstdio>
 
 namespace morvane {
@@ -67,9 +68,9 @@ void LineCounter::Append(std::string_view text) {
 }
 
 std::string FormatPercent(double value) {
-    char buffer[64];
-    const int length = std::snprintf(buffer, sizeof buffer, "%.13g", value);
-    return {buffer, length > 0 ? static_cast<std::size_t>(length) : 0U};
+    std::array<char, 64> buffer{};
+    const int length = std::snprintf(buffer.data(), buffer.size(), "%.13g", value);
+    return {buffer.data(), length > 0 ? static_cast<std::size_t>(length) : 0U};
 }
 
 } // namespace morvane
