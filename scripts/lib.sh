@@ -5,7 +5,7 @@ MORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages the build and the tests need.
 MORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev)
-MORVANE_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang-format)
+MORVANE_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang-format python3-jieba)
 
 morvane_say() { printf 'morvane: %s\n' "$*" >&2; }
 
