@@ -81,4 +81,12 @@ void MineControls::SetStatusText(const Text& text) {
 
 void MineControls::EnableStart() {}
 
+void MineControls::QueryUnanswered(const Text& /*seed*/) {
+    if (m_unanswered++ == 0) {
+        m_progress.Warn("no reply from the recommendation service for line " + std::to_string(m_seedsDone + 1) +
+                        (m_level > 1 ? " of level " + std::to_string(m_level) : std::string()) +
+                        "; is it running at the address --service names?");
+    }
+}
+
 } // namespace morvane

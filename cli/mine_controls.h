@@ -38,6 +38,11 @@ public:
     void SetKeywordTotal(const Text& caption) override;
     void SetStatusText(const Text& text) override;
     void EnableStart() override;
+    // Warns once, naming the seed line, that the service did not reply; counts every such line.
+    void QueryUnanswered(const Text& seed) override;
+
+    // The seed lines of the whole run whose request got no reply.
+    std::size_t UnansweredQueries() const { return m_unanswered; }
 
 private:
     WordWriter& m_writer;
@@ -49,6 +54,7 @@ private:
     std::size_t m_seedsDone = 0; // progress statuses so far: the index of the seed line being mined
     LineCounter m_boxLines;      // the lines the result box would hold
     bool m_outputFailed = false;
+    std::size_t m_unanswered = 0;
 };
 
 } // namespace morvane

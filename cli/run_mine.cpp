@@ -193,6 +193,9 @@ int RunMine(const std::vector<std::string>& args, std::istream& in, std::ostream
             return kExitInterrupted;
         }
     }
+    if (controls.UnansweredQueries() > 1) {
+        progress.Warn(std::to_string(controls.UnansweredQueries()) + " seed lines got no reply from the service");
+    }
     if (writer.UnconvertibleWords() > 0) {
         progress.Warn(std::to_string(writer.UnconvertibleWords()) +
                       " words were not GB18030 text and could not be written as UTF-8; try --gbk");

@@ -156,7 +156,10 @@ bool Configure(CURL* easy, const std::string& url, const HeaderList& headers, Bo
 
 } // namespace
 
-std::string HttpGet(const std::string& url, CancelToken* cancel) {
+std::string HttpGet(const std::string& url, CancelToken* cancel, bool* answered) {
+    if (answered != nullptr) {
+        *answered = false;
+    }
     if (cancel != nullptr && cancel->IsCancelled()) {
         return {};
     }
@@ -199,6 +202,10 @@ std::string HttpGet(const std::string& url, CancelToken* cancel) {
     }
     if (cancelled() || sink.failed) {
         return {};
+    }
+    if (answered != nullptr) {
+        long status = 0;
+        *answered = curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0;
     }
     // Whatever ended the transfer, the bytes of the body that arrived are the result: none when it failed before
     // the body, part of it when the body broke off.

@@ -15,7 +15,8 @@ inline constexpr std::size_t kMaxRequestTargetLength = 2047;
 // proxy, no redirect followed, no time-out. A body that breaks off returns what arrived; any failure before the
 // body (unparsable url, a url carrying credentials, target over kMaxRequestTargetLength, no connection) returns
 // empty bytes. Blocks the calling thread; cancel, when given, aborts the request from another thread within
-// milliseconds, and the call then returns empty bytes.
-std::string HttpGet(const std::string& url, CancelToken* cancel = nullptr);
+// milliseconds, and the call then returns empty bytes. answered, when given, tells whether the server sent a
+// reply at all (a status line, whatever the status), which an empty body alone cannot tell.
+std::string HttpGet(const std::string& url, CancelToken* cancel = nullptr, bool* answered = nullptr);
 
 } // namespace morvane

@@ -40,6 +40,10 @@ public:
     virtual void SetStatusText(const Text& text) = 0;
     // Enables the Start button (开始获取_按钮).
     virtual void EnableStart() = 0;
+
+    // Called on the job's thread when the request for seed got no reply at all (no connection, or a request
+    // that could not be sent). The job goes on as ever; the window shows nothing, a batch front end may warn.
+    virtual void QueryUnanswered(const Text& seed) { (void)seed; }
 };
 
 } // namespace morvane

@@ -98,9 +98,13 @@ bool MiningJob(JobContext& context) {
             return false;
         }
         if (!seed.empty()) {
-            const WordList words = context.service.FetchRecommendations(seed, areaIdText, &cancel);
+            bool answered = false;
+            const WordList words = context.service.FetchRecommendations(seed, areaIdText, &cancel, &answered);
             if (cancel.IsCancelled()) {
                 return false;
+            }
+            if (!answered) {
+                controls.QueryUnanswered(seed);
             }
             EmitWords(words, context);
         }

@@ -19,9 +19,9 @@ std::string RecommendationService::RequestUrl(const Text& seed, const Text& area
     return url;
 }
 
-WordList RecommendationService::FetchRecommendations(const Text& seed, const Text& areaIdText,
-                                                     CancelToken* cancel) const {
-    const std::string body = HttpGet(RequestUrl(seed, areaIdText), cancel);
+WordList RecommendationService::FetchRecommendations(const Text& seed, const Text& areaIdText, CancelToken* cancel,
+                                                     bool* answered) const {
+    const std::string body = HttpGet(RequestUrl(seed, areaIdText), cancel, answered);
     const std::string converted = ConvertEncoding(body, "UTF-8", "GBK");
     // The reply text ends at its first NUL byte, as a C string would.
     const std::string_view reply(converted.c_str(), std::strlen(converted.c_str()));

@@ -25,8 +25,9 @@ public:
 
     // Asks the service which words it recommends for seed in the region areaIdText and returns them in the
     // service's order. Cannot fail: a failed request or unreadable reply gives an empty list. cancel, when
-    // given, abandons a request in flight.
-    WordList FetchRecommendations(const Text& seed, const Text& areaIdText, CancelToken* cancel = nullptr) const;
+    // given, abandons a request in flight; answered, when given, tells whether the service replied at all.
+    WordList FetchRecommendations(const Text& seed, const Text& areaIdText, CancelToken* cancel = nullptr,
+                                  bool* answered = nullptr) const;
 
     const std::string& BaseAddress() const { return m_baseAddress; }
 

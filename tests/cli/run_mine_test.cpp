@@ -238,6 +238,20 @@ TEST_F(RunMineTest, lineWithACharacterGbkLacksIsSkippedWithAWarningButCounted) {
     EXPECT_EQ(result.out, "手机壳\n手机支架\n旅游攻略\n手机旅游\n");
 }
 
+TEST_F(RunMineTest, serviceThatDoesNotReplyIsNamedOnceThenCounted) {
+    std::string closedBase;
+    {
+        const ScriptedServer closed;
+        closedBase = closed.BaseUrl();
+    }
+    const MineResult result = Mine({"--quiet", "--service", closedBase}, "手机\n\n旅游\n咖啡\n");
+    EXPECT_EQ(result.status, kExitSuccess);
+    EXPECT_EQ(result.err, "morvane-mine: no reply from the recommendation service for line 1; is it running at the "
+                          "address --service names?\n"
+                          "morvane-mine: 3 seed lines got no reply from the service\n");
+    EXPECT_EQ(result.out, "");
+}
+
 TEST_F(RunMineTest, wordsOutsideGbkAreWrittenAsUtf8) {
     // \u escapes of characters that GBK lacks come through as four-byte GB18030 forms.
     server.AnswerAll(test::WordsReply({R"(\ud83d\ude00\u20ac\u00e9)"}));

@@ -185,6 +185,39 @@ TEST_F(MiningJobTest, outputFileDeletedDuringTheJobLosesTheRestSilently) {
     EXPECT_EQ(controls.StatusTexts().back(), Text(kStatusFinished));
 }
 
+TEST_F(MiningJobTest, seedsWithoutAnyReplyAreReportedAndTheJobGoesOn) {
+    std::string closedBase;
+    {
+        const ScriptedServer closed;
+        closedBase = closed.BaseUrl();
+    }
+    const RecommendationService unreachable(closedBase);
+    controls.seedText = "a\r\n\r\nb";
+    server.AnswerAll(ScriptedReply{.status = 404, .body = "<html>not here</html>"});
+    CancelToken cancel;
+    JobContext context{controls, output, unreachable, kNoPause, cancel};
+
+    EXPECT_TRUE(MiningJob(context));
+
+    std::vector<std::string> unanswered;
+    for (const std::string& operation : controls.Operations()) {
+        if (operation.starts_with("unanswered:")) {
+            unanswered.push_back(operation);
+        }
+    }
+    EXPECT_EQ(unanswered, (std::vector<std::string>{"unanswered:a", "unanswered:b"}));
+    EXPECT_EQ(controls.StatusTexts().back(), Text(kStatusFinished));
+
+    // An error page is a reply: nothing to report.
+    FakeControls answeredControls;
+    answeredControls.seedText = "a";
+    JobContext answeredContext{answeredControls, output, service, kNoPause, cancel};
+    MiningJob(answeredContext);
+    for (const std::string& operation : answeredControls.Operations()) {
+        EXPECT_FALSE(operation.starts_with("unanswered:")) << operation;
+    }
+}
+
 TEST_F(MiningJobTest, unknownOutputModeWritesNothing) {
     server.SetHandler(TwoWordsPerSeed);
     output.SetOutputMode(OutputTarget::kNoMode);

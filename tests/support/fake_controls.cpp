@@ -75,6 +75,10 @@ void FakeControls::EnableStart() {
     m_changed.notify_all();
 }
 
+void FakeControls::QueryUnanswered(const Text& seed) {
+    Record("unanswered:" + seed);
+}
+
 Text FakeControls::ResultText() const {
     std::lock_guard lock(m_mutex);
     return m_resultText;

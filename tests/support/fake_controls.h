@@ -31,6 +31,7 @@ public:
     void SetKeywordTotal(const Text& caption) override;
     void SetStatusText(const Text& text) override;
     void EnableStart() override;
+    void QueryUnanswered(const Text& seed) override;
 
     // Snapshots of what the job did so far.
     Text ResultText() const;
