@@ -44,22 +44,6 @@ std::optional<unsigned> Hex4(std::string_view text, std::size_t at) {
     return code;
 }
 
-std::string Utf8(unsigned code) {
-    std::string out;
-    if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (code & 0x3F));
-    return out;
-}
-
 // The GBK string rules written out plainly: the bytes of the string that opens text, or nothing when it does
 // not read. text[0] is the opening quote.
 std::optional<std::string> ReferenceString(std::string_view text) {
@@ -119,7 +103,8 @@ std::optional<std::string> ReferenceString(std::string_view text) {
             out += static_cast<char>(*code);
             continue;
         }
-        const std::string bytes = morvane::ConvertEncoding(Utf8(*code), "UTF-8", "GB18030");
+        const std::string bytes =
+            morvane::ConvertEncoding(morvane::test::Utf32ToUtf8(static_cast<char32_t>(*code)), "UTF-8", "GB18030");
         if (bytes.empty()) {
             return std::nullopt;
         }

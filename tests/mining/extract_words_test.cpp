@@ -20,6 +20,7 @@ namespace {
 using test::JsonCFirstValue;
 using test::ReadAlikeByJsonC;
 using test::Serialised;
+using test::Utf32ToUtf8;
 
 // A reply that carries words, with entries as the body of data.list.
 std::string Reply(const std::string& entries) {
@@ -208,26 +209,6 @@ std::optional<std::string> RootStringBytes(std::string_view text) {
     }
     return std::string(json_object_get_string(document.Root()),
                        static_cast<std::size_t>(json_object_get_string_len(document.Root())));
-}
-
-std::string Utf32ToUtf8(char32_t code) {
-    std::string out;
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-    return out;
 }
 
 std::string Hex4(unsigned code) {
