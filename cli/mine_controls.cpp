@@ -13,8 +13,8 @@ void MineControls::BeginLevel(int level, SeedLines seeds) {
     m_boxLines.Reset();
 }
 
-void MineControls::JobStarting(CancelToken& cancel) {
-    m_cancel = &cancel;
+void MineControls::JobStarting(const std::shared_ptr<CancelToken>& cancel) {
+    m_cancel = cancel;
 }
 
 Text MineControls::ReadSeedText() {

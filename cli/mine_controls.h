@@ -6,6 +6,7 @@
 #include "mining/job_controls.h"
 
 #include <cstddef>
+#include <memory>
 
 namespace morvane {
 
@@ -25,7 +26,7 @@ public:
     // True when the output failed during the last job, which was then ended.
     bool OutputFailed() const { return m_outputFailed; }
 
-    void JobStarting(CancelToken& cancel) override;
+    void JobStarting(const std::shared_ptr<CancelToken>& cancel) override;
     Text ReadSeedText() override;
     // The words leave as soon as they come, so the box reads as empty.
     Text ReadResultText() override;
@@ -48,7 +49,7 @@ private:
     WordWriter& m_writer;
     ProgressReporter& m_progress;
     int m_areaId;
-    CancelToken* m_cancel = nullptr;
+    std::shared_ptr<CancelToken> m_cancel;
     int m_level = 1;
     SeedLines m_seeds;
     std::size_t m_seedsDone = 0; // progress statuses so far: the index of the seed line being mined

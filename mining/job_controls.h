@@ -3,6 +3,7 @@
 #include "mining/text.h"
 
 #include <cstddef>
+#include <memory>
 
 namespace morvane {
 
@@ -16,8 +17,9 @@ public:
     virtual ~JobControls() = default;
 
     // Called on the owner's thread just before a job starts on its worker. A front end whose operations wait
-    // for another thread keeps cancel, to stop waiting and drop pending operations once it is cancelled.
-    virtual void JobStarting(CancelToken& cancel) { (void)cancel; }
+    // for another thread keeps cancel, to stop waiting and to drop pending operations once it is cancelled; it
+    // may keep it beyond the job, so that an operation still queued when the job ends can tell that it is stale.
+    virtual void JobStarting(const std::shared_ptr<CancelToken>& cancel) { (void)cancel; }
 
     // The whole text of the seed box (母词列表_编辑框).
     virtual Text ReadSeedText() = 0;
@@ -44,6 +46,10 @@ public:
     // Called on the job's thread when the request for seed got no reply at all (no connection, or a request
     // that could not be sent). The job goes on as ever; the window shows nothing, a batch front end may warn.
     virtual void QueryUnanswered(const Text& seed) { (void)seed; }
+
+    // Called on the job's thread when the job could not get memory. The job has already been unwound and ends
+    // right after, not run to its end; a front end reports the failure as it sees fit.
+    virtual void AllocationFailed() {}
 };
 
 } // namespace morvane

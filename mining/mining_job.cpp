@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -152,11 +153,17 @@ bool MiningWorker::Start() {
         m_cancel = cancel;
     }
     m_completed = false;
-    m_controls.JobStarting(*cancel);
+    m_controls.JobStarting(cancel);
     try {
         m_thread = std::thread([this, cancel] {
             JobContext context{m_controls, m_output, m_service, m_pause, *cancel};
-            m_completed = MiningJob(context);
+            // Memory running out must not end the process from inside the job with std::terminate: the job is
+            // unwound, so it leaves no lock held and no file open, and the front end decides what follows.
+            try {
+                m_completed = MiningJob(context);
+            } catch (const std::bad_alloc&) {
+                m_controls.AllocationFailed();
+            }
         });
     } catch (const std::system_error&) {
         return false;

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <random>
 
 namespace morvane {
@@ -279,7 +281,7 @@ TEST_F(MiningWorkerTest, endMiningJobReachesThePause) {
 // A front end whose operations wait for a busy GUI thread must still let the job end at once.
 class BusyFrontEnd : public FakeControls {
 public:
-    void JobStarting(CancelToken& cancel) override { m_cancel = &cancel; }
+    void JobStarting(const std::shared_ptr<CancelToken>& cancel) override { m_cancel = cancel; }
     void SetStatusText(const Text& text) override {
         m_waiting.store(true);
         m_waiting.notify_all();
@@ -292,7 +294,7 @@ public:
     void WaitUntilWaiting() const { m_waiting.wait(false); }
 
 private:
-    CancelToken* m_cancel = nullptr;
+    std::shared_ptr<CancelToken> m_cancel;
     std::atomic<bool> m_waiting{false};
 };
 
@@ -306,6 +308,31 @@ TEST_F(MiningJobTest, endMiningJobReachesAControlOperationWaitingForTheFrontEnd)
     worker.EndMiningJob();
 
     EXPECT_EQ(busy.StartEnabledCount(), 0);
+}
+
+// A job that runs out of memory is unwound and handed to the front end instead of ending the process.
+class OutOfMemoryFrontEnd : public FakeControls {
+public:
+    void SetStatusText(const Text& text) override {
+        FakeControls::SetStatusText(text);
+        throw std::bad_alloc();
+    }
+    void AllocationFailed() override { ++allocationFailures; }
+
+    std::atomic<int> allocationFailures{0};
+};
+
+TEST_F(MiningJobTest, jobThatRunsOutOfMemoryIsHandedToTheFrontEnd) {
+    OutOfMemoryFrontEnd frontEnd;
+    frontEnd.seedText = "a\r\nb";
+    MiningWorker worker(frontEnd, output, service, kNoPause);
+
+    ASSERT_TRUE(worker.Start());
+    EXPECT_FALSE(worker.Wait());
+
+    EXPECT_EQ(frontEnd.allocationFailures.load(), 1);
+    EXPECT_EQ(server.Requests().size(), 1U); // the second seed was never asked
+    EXPECT_EQ(frontEnd.StartEnabledCount(), 0);
 }
 
 TEST_F(MiningWorkerTest, endMiningJobWithNoJobDoesNothing) {
