@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace morvane {
@@ -27,7 +28,61 @@ private:
     iconv_t m_cd;
 };
 
+// How many bytes a UTF-8 sequence starting with lead claims: 1 for a byte that cannot start one.
+std::size_t Utf8SequenceLength(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        return 4;
+    }
+    return 1;
+}
+
 } // namespace
+
+std::string ConvertEncodingReplacing(std::string_view bytes, const char* fromEncoding, const char* toEncoding,
+                                     std::string_view replacement) {
+    if (bytes.empty()) {
+        return {};
+    }
+    IconvHandle cd(toEncoding, fromEncoding);
+    if (!cd.Valid()) {
+        return {};
+    }
+    const bool fromUtf8 = std::string_view(fromEncoding) == "UTF-8";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    char buffer[4096];
+    auto* in = const_cast<char*>(bytes.data()); // iconv never writes through its input pointer
+    std::size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = iconv(cd.Get(), &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, sizeof buffer - outLeft);
+        if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) {
+            continue;
+        }
+        // EILSEQ or EINVAL: a character that is invalid, cut off, or missing from the target.
+        std::size_t skip = 1;
+        if (fromUtf8) {
+            skip = std::min(Utf8SequenceLength(static_cast<unsigned char>(*in)), inLeft);
+        }
+        in += skip;
+        inLeft -= skip;
+        out += replacement;
+        iconv(cd.Get(), nullptr, nullptr, nullptr, nullptr); // back to the initial state
+    }
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(cd.Get(), nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buffer, sizeof buffer - outLeft);
+    return out;
+}
 
 std::string ConvertEncoding(std::string_view bytes, const char* fromEncoding, const char* toEncoding) {
     if (bytes.empty()) {

@@ -10,6 +10,12 @@ namespace morvane {
 // represent gives the empty result, never a part. Empty input gives empty output.
 std::string ConvertEncoding(std::string_view bytes, const char* fromEncoding, const char* toEncoding);
 
+// Converts bytes as ConvertEncoding does, but puts replacement in place of every character that is invalid in
+// the source or that the target cannot represent, and converts the rest: never an empty result for a non-empty
+// input. A UTF-8 source skips a whole faulty sequence per replacement; any other source skips one byte.
+std::string ConvertEncodingReplacing(std::string_view bytes, const char* fromEncoding, const char* toEncoding,
+                                     std::string_view replacement);
+
 // True when bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 

@@ -50,6 +50,40 @@ TEST(ConvertEncodingTest, largeInputConvertsWhole) {
     EXPECT_EQ(ConvertEncoding(utf8, "UTF-8", "GBK").size(), 200000U);
 }
 
+class ConvertEncodingReplacingTest : public testing::TestWithParam<ConvertCase> {};
+
+TEST_P(ConvertEncodingReplacingTest, replacesOnlyWhatCannotBeConverted) {
+    const ConvertCase& c = GetParam();
+    EXPECT_EQ(ConvertEncodingReplacing(c.input, c.from, c.to, "?"), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertEncodingReplacingTest,
+    testing::Values(ConvertCase{"emptyGivesEmpty", "", "UTF-8", "GBK", ""},
+                    ConvertCase{"convertibleTextAsStrict", "a\xe4\xb8\xad\r\n", "UTF-8", "GBK", "a\xd6\xd0\r\n"},
+                    // An emoji is one character of four bytes: one replacement, and the text around it stays.
+                    ConvertCase{"unrepresentableCharacterIsOneMark", "a\xf0\x9f\x98\x80\xe4\xb8\xad", "UTF-8", "GBK",
+                                "a?\xd6\xd0"},
+                    ConvertCase{"everyCharacterMissing", "\xf0\x9f\x98\x80\xf0\x9f\x98\x81", "UTF-8", "GBK", "??"},
+                    ConvertCase{"invalidUtf8ByteIsOneMark",
+                                "a\xff"
+                                "b",
+                                "UTF-8", "GBK", "a?b"},
+                    ConvertCase{"cutOffAtTheEnd", "ab\xe4\xb8", "UTF-8", "GBK", "ab?"},
+                    ConvertCase{"gb18030FourByteToUtf8", "\x81\x30\x81\x30", "GB18030", "UTF-8", "\xc2\x80"},
+                    ConvertCase{"loneLeadByteInGbk", "a\xd6", "GBK", "UTF-8", "a?"}),
+    test::CaseName());
+
+TEST(ConvertEncodingReplacingTest, largeInputWithMarksConvertsWhole) {
+    std::string utf8;
+    for (int i = 0; i < 50000; ++i) {
+        utf8 += "\xe4\xb8\xad\xf0\x9f\x98\x80";
+    }
+    const std::string gbk = ConvertEncodingReplacing(utf8, "UTF-8", "GBK", "?");
+    ASSERT_EQ(gbk.size(), 150000U);
+    EXPECT_EQ(gbk.substr(0, 6), "\xd6\xd0?\xd6\xd0?");
+}
+
 TEST(IsValidUtf8Test, acceptsWellFormedOnly) {
     EXPECT_TRUE(IsValidUtf8(""));
     EXPECT_TRUE(IsValidUtf8("abc\xe4\xb8\xad\xf0\x9f\x98\x80"));
