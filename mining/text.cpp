@@ -1,7 +1,7 @@
 #include "mining/text.h"
 
 #include <array>
-#include <cstdio>
+#include <charconv>
 
 namespace morvane {
 namespace {
@@ -12,7 +12,7 @@ template <typename OnLine> void ForEachLine(std::string_view text, OnLine onLine
     std::size_t i = 0;
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x81 && byte <= 0xFE) {
+        if (IsGbkLeadByte(byte)) {
             i += 2; // a lead byte and its trail byte are one character
             continue;
         }
@@ -59,7 +59,7 @@ void LineCounter::Append(std::string_view text) {
             }
         }
         m_openLine = true;
-        if (byte >= 0x81 && byte <= 0xFE) {
+        if (IsGbkLeadByte(byte)) {
             m_pendingTrail = true;
         } else if (byte == '\r') {
             m_pendingCr = true;
@@ -68,9 +68,12 @@ void LineCounter::Append(std::string_view text) {
 }
 
 std::string FormatPercent(double value) {
+    // to_chars writes what "%.13g" writes in the C locale, whatever locale the program runs in: a window program
+    // takes the user's locale, whose decimal comma would change the status text.
     std::array<char, 64> buffer{};
-    const int length = std::snprintf(buffer.data(), buffer.size(), "%.13g", value);
-    return {buffer.data(), length > 0 ? static_cast<std::size_t>(length) : 0U};
+    const auto [end, error] =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::general, 13);
+    return error == std::errc() ? std::string(buffer.data(), end) : std::string();
 }
 
 } // namespace morvane

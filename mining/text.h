@@ -16,6 +16,18 @@ using WordList = std::vector<Text>;
 // Line separator inside every Text.
 inline constexpr std::string_view kLineBreak = "\r\n";
 
+// True for a byte that starts a GBK double-byte character (0x81 to 0xFE): it and the byte after it are one
+// character. 0x80, the euro sign, is a character of one byte.
+constexpr bool IsGbkLeadByte(unsigned char byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}
+
+// True for the second byte of a GB18030 four-byte character (after a lead byte): a digit, 0x30 to 0x39, which no
+// double-byte character has there.
+constexpr bool IsGb18030FourByteSecond(unsigned char byte) {
+    return byte >= 0x30 && byte <= 0x39;
+}
+
 // Cuts text at every CR LF, stepping over GBK double-byte characters (lead byte 0x81 to 0xFE and the byte
 // after it) so that a separator is never matched inside one; 0x80, the euro sign, is a single byte. Empty pieces
 // between separators count; a trailing CR LF adds no empty last entry.

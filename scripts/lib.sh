@@ -4,8 +4,13 @@
 MORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages the build and the tests need.
-MORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev)
-MORVANE_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang-format python3-jieba)
+MORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev qt6-base-dev)
+# What the window needs to show itself and its Chinese captions: the X11 platform plugin and CJK fonts.
+MORVANE_RUN_PACKAGES=(qt6-qpa-plugins fonts-noto-cjk)
+# The window's tests run offscreen; the one that starts the real program as a user would drives it on Xvfb with
+# xdotool and reads the clipboard with xclip. A locale with a decimal comma proves the status texts ignore it.
+MORVANE_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang-format python3-jieba xvfb xdotool xclip xauth
+                       locales)
 
 morvane_say() { printf 'morvane: %s\n' "$*" >&2; }
 
@@ -22,6 +27,14 @@ morvane_ensure_packages() {
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Makes the locale named $1 (for example de_DE.UTF-8) available, from the sources of Debian's locales package.
+morvane_ensure_locale() {
+    local name=$1
+    locale -a 2>/dev/null | grep -qix "${name/UTF-8/utf8}" && return 0
+    morvane_say "generating the locale $name"
+    localedef -i "${name%%.*}" -c -f UTF-8 "$name" 2>/dev/null || morvane_say "could not generate $name"
 }
 
 # Configures and builds one preset (default, asan, tsan, bench).

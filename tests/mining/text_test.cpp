@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 namespace morvane {
 namespace {
 
@@ -59,6 +62,24 @@ TEST(FormatPercentTest, rendersAsPercentPoint13g) {
     EXPECT_EQ(FormatPercent(1.0 / 3.0 * 100.0), "33.33333333333");
     EXPECT_EQ(FormatPercent(2.0 / 3.0 * 100.0), "66.66666666667");
     EXPECT_EQ(FormatPercent(0.0), "0");
+}
+
+// A window program runs in the user's locale; a decimal comma must not reach the status text.
+TEST(FormatPercentTest, ignoresTheLocalesDecimalComma) {
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    const char* comma = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE"}) {
+        if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+            comma = name;
+            break;
+        }
+    }
+    if (comma == nullptr) {
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    }
+    const std::string rendered = FormatPercent(100.0 / 3.0);
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    EXPECT_EQ(rendered, "33.33333333333") << "in " << comma;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tests/support/scripted_server.h"
 
+#include "mining/text.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
@@ -389,6 +391,36 @@ void ScriptedServer::DropOpenConnections() {
             shutdown(connection.fd, SHUT_RDWR);
         }
     }
+}
+
+std::string QueryValue(const RecordedRequest& request, std::string_view key) {
+    const std::string_view target = request.target;
+    const std::size_t question = target.find('?');
+    if (question == std::string_view::npos) {
+        return {};
+    }
+    std::string_view query = target.substr(question + 1);
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (!pair.starts_with(key) || pair.size() <= key.size() || pair[key.size()] != '=') {
+            continue;
+        }
+        std::string value;
+        const std::string_view encoded = pair.substr(key.size() + 1);
+        for (std::size_t i = 0; i < encoded.size(); ++i) {
+            if (encoded[i] == '%' && i + 2 < encoded.size() && HexDigitValue(encoded[i + 1]) >= 0 &&
+                HexDigitValue(encoded[i + 2]) >= 0) {
+                value.push_back(static_cast<char>(HexDigitValue(encoded[i + 1]) * 16 + HexDigitValue(encoded[i + 2])));
+                i += 2;
+            } else {
+                value.push_back(encoded[i]);
+            }
+        }
+        return value;
+    }
+    return {};
 }
 
 ScriptedReply WordsReply(const std::vector<std::string>& words) {

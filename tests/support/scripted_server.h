@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morvane::test {
@@ -81,6 +82,10 @@ private:
     std::unique_ptr<Impl> m_impl;
     std::uint16_t m_port = 0;
 };
+
+// The value of key in a recorded request's query, percent-decoded: the seed (UTF-8) for "word", the region
+// for "area_id". Empty when the query has no such key.
+std::string QueryValue(const RecordedRequest& request, std::string_view key);
 
 // A reply of the recommendation service (UTF-8 JSON, success "1") that lists words in order.
 ScriptedReply WordsReply(const std::vector<std::string>& words);
