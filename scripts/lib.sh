@@ -5,8 +5,9 @@ MORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages the build and the tests need.
 MORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libjson-c-dev qt6-base-dev)
-# What the window needs to show itself and its Chinese captions: the X11 platform plugin and CJK fonts.
-MORVANE_RUN_PACKAGES=(qt6-qpa-plugins fonts-noto-cjk)
+# What the window needs to show itself and its Chinese captions: the X11 platform plugin, CJK fonts, and Qt's
+# own texts (the save-file dialog's) in the user's language.
+MORVANE_RUN_PACKAGES=(qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n)
 # The window's tests run offscreen; the one that starts the real program as a user would drives it on Xvfb with
 # xdotool and reads the clipboard with xclip. A locale with a decimal comma proves the status texts ignore it.
 MORVANE_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang-format python3-jieba xvfb xdotool xclip xauth

@@ -9,6 +9,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdlib>
 
 namespace morvane::ui {
@@ -52,6 +55,12 @@ int RunProgram(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv);
     MarkGuiThread();
     QApplication::setWindowIcon(ProgramIcon());
+    // Qt's own texts, the save-file dialog's among them, in the user's language where Qt has them.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&qtTexts);
+    }
 
     ProgramState& state = Program();
     state.programFolder = ProgramFolderOf(QCoreApplication::applicationFilePath());

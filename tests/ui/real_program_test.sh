@@ -44,6 +44,8 @@ pids+=($!)
 wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n 1 "$work/display")"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+# Qt's own texts in English, so that the save-file dialog is found by its title "Save As".
+export LC_ALL=C.UTF-8
 
 cat >"$work/corpus.txt" <<'WORDS'
 手机 900

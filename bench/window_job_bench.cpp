@@ -1,0 +1,132 @@
+// A result-list job through the real window, offscreen, that fills the result list with 100,000 and then 200,000
+// words, with no pause between seeds: the time of the whole job, and the longest gap between two events the GUI
+// thread handled meanwhile (a 1 ms timer keeps an event always due, so a gap is time the GUI thread spent on one
+// event: appending a word, counting the lines).
+#include "mining/recommendations.h"
+#include "tests/support/scripted_server.h"
+#include "ui/commands.h"
+#include "ui/fatal_error.h"
+#include "ui/main_window.h"
+#include "ui/program.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <string>
+
+namespace morvane::ui {
+namespace {
+
+constexpr int kWordsPerSeed = 100;
+
+using morvane::test::QueryValue;
+using morvane::test::RecordedRequest;
+using morvane::test::ScriptedServer;
+using morvane::test::WordsReply;
+
+// Notes the longest time between two events that the GUI thread handled.
+class GapMeter : public QObject {
+public:
+    void Start() {
+        m_clock.start();
+        m_last = 0;
+        m_longest = 0;
+    }
+    qint64 LongestNanoseconds() const { return m_longest; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const qint64 now = m_clock.nsecsElapsed();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+void BM_ResultListJobThroughTheWindow(benchmark::State& state) {
+    const auto words = static_cast<int>(state.range(0));
+    ScriptedServer server;
+    server.SetHandler([](const RecordedRequest& request) {
+        const std::string seed = QueryValue(request, "word");
+        std::vector<std::string> list;
+        list.reserve(kWordsPerSeed);
+        for (int i = 0; i < kWordsPerSeed; ++i) {
+            list.push_back("手机" + seed + "w" + std::to_string(i));
+        }
+        return WordsReply(list);
+    });
+    ProgramState program;
+    MainWindow window;
+    Commands commands(window, program, RecommendationService(server.BaseUrl()), std::chrono::milliseconds(0));
+    OnMainWindowCreated(program);
+    window.show();
+    QString seeds;
+    for (int i = 0; i < words / kWordsPerSeed; ++i) {
+        seeds += QStringLiteral("s%1\n").arg(i);
+    }
+
+    GapMeter gaps;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.setInterval(1);
+    qint64 longestGap = 0;
+    for (auto _ : state) {
+        window.母词列表_编辑框->SetText(seeds);
+        QEventLoop loop;
+        const QMetaObject::Connection ended =
+            QObject::connect(&heartbeat, &QTimer::timeout, &loop, [&] {
+                if (window.开始获取_按钮->isEnabled()) {
+                    loop.quit();
+                }
+            });
+        heartbeat.start();
+        qApp->installEventFilter(&gaps);
+        QElapsedTimer clock;
+        clock.start();
+        gaps.Start();
+        window.开始获取_按钮->click();
+        loop.exec();
+        state.SetIterationTime(static_cast<double>(clock.nsecsElapsed()) / 1e9);
+        qApp->removeEventFilter(&gaps);
+        heartbeat.stop();
+        QObject::disconnect(ended);
+        longestGap = std::max(longestGap, gaps.LongestNanoseconds());
+        if (window.长尾词列表_编辑框->LineCount() != static_cast<std::size_t>(words)) {
+            state.SkipWithError("the result list does not hold every word");
+        }
+    }
+    state.counters["words"] = words;
+    state.counters["longest_gui_gap_ms"] = static_cast<double>(longestGap) / 1e6;
+}
+BENCHMARK(BM_ResultListJobThroughTheWindow)
+    ->Arg(100'000)
+    ->Arg(200'000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3);
+
+} // namespace
+} // namespace morvane::ui
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    morvane::ui::MarkGuiThread();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
