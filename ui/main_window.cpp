@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShortcut>
+#include <array>
 
 namespace morvane::ui {
 namespace {
@@ -154,7 +155,7 @@ void MainWindow::PlaceControls() {
         QWidget* control;
         QRect rect;
     };
-    const Place places[] = {
+    const auto places = std::to_array<Place>({
         {标签1, {16, 12, 40, 24}},
         {地区_组合框, {56, 13, 160, 20}},
         {选择框1, {266, 13, 184, 19}},
@@ -170,7 +171,7 @@ void MainWindow::PlaceControls() {
         {开始获取_按钮, {16, 403, 80, 32}},
         {停止_按钮, {112, 403, 80, 32}},
         {标签5, {264, 406, 208, 24}},
-    };
+    });
     for (const Place& place : places) {
         place.control->setGeometry(place.rect);
     }
@@ -198,9 +199,9 @@ void MainWindow::SetFontsAndColours() {
 }
 
 void MainWindow::SetFocusOrder() {
-    QWidget* const order[] = {地区_组合框, 选择框1,   母词列表_编辑框, 长尾词列表_编辑框, 开始获取_按钮,
-                              停止_按钮,   清空_按钮, 复制结果_按钮,   导入到左边_按钮};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    const std::array<QWidget*, 9> order{地区_组合框, 选择框1,   母词列表_编辑框, 长尾词列表_编辑框, 开始获取_按钮,
+                                        停止_按钮,   清空_按钮, 复制结果_按钮,   导入到左边_按钮};
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
     地区_组合框->setFocus(Qt::OtherFocusReason);

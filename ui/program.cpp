@@ -12,6 +12,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <array>
 #include <cstdlib>
 
 namespace morvane::ui {
@@ -51,8 +52,8 @@ void OnProgramExit() {
 int RunProgram(int argc, char** argv) {
     // Qt reads its own options from the command line; the program takes none, so Qt sees only the name.
     int qtArgc = argc > 0 ? 1 : 0;
-    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
-    QApplication app(qtArgc, qtArgv);
+    std::array<char*, 2> qtArgv{argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication app(qtArgc, qtArgv.data());
     MarkGuiThread();
     QApplication::setWindowIcon(ProgramIcon());
     // Qt's own texts, the save-file dialog's among them, in the user's language where Qt has them.

@@ -8,6 +8,7 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <algorithm>
+#include <array>
 
 namespace morvane::ui {
 namespace {
@@ -86,9 +87,9 @@ void DrawCheckBoxIndicator(QPainter* painter, const QStyleOption* option) {
         painter->setRenderHint(QPainter::Antialiasing, true);
         painter->setPen(QPen(enabled ? kCheckMarkColour : option->palette.color(QPalette::Mid), 2));
         const QRectF r = QRectF(box).adjusted(3, 3, -3, -3);
-        const QPointF tick[] = {
-            {r.left(), r.center().y()}, {r.left() + r.width() * 0.4, r.bottom()}, {r.right(), r.top()}};
-        painter->drawPolyline(tick, 3);
+        const std::array<QPointF, 3> tick{QPointF(r.left(), r.center().y()),
+                                          QPointF(r.left() + r.width() * 0.4, r.bottom()), QPointF(r.right(), r.top())};
+        painter->drawPolyline(tick.data(), static_cast<int>(tick.size()));
     }
     painter->restore();
 }

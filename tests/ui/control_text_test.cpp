@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace morvane::ui {
 namespace {
 
@@ -11,10 +13,15 @@ struct RoundTrip {
 };
 
 TEST(ControlTextTest, convertsBothWaysAtTheBoundary) {
-    const RoundTrip cases[] = {
-        {"", ""},   {"abc", "abc"}, {"手机", "\xca\xd6\xbb\xfa"}, {"a\nb\n", "a\r\nb\r\n"}, {"\n\n", "\r\n\r\n"},
-        {" ", " "}, {"€", "\x80"}, // the euro sign is one byte in GBK
-    };
+    const auto cases = std::to_array<RoundTrip>({
+        {"", ""},
+        {"abc", "abc"},
+        {"手机", "\xca\xd6\xbb\xfa"},
+        {"a\nb\n", "a\r\nb\r\n"},
+        {"\n\n", "\r\n\r\n"},
+        {" ", " "},
+        {"€", "\x80"}, // the euro sign is one byte in GBK
+    });
     for (const RoundTrip& c : cases) {
         EXPECT_EQ(FromControlText(QString::fromUtf8(c.shown)), c.core) << c.shown;
         EXPECT_EQ(ToControlText(c.core), QString::fromUtf8(c.shown)) << c.shown;

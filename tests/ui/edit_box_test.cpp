@@ -11,13 +11,15 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <array>
 
 namespace morvane::ui {
 namespace {
 
 // The box's line count must agree with the core's line splitting of the text read from it.
 TEST(EditBoxTest, lineCountAgreesWithTheCoresLineSplitting) {
-    const char* const texts[] = {"", "a", "a\n", "a\nb", "a\nb\n", "\n", "\n\n", "\na", "a\n\nb\n", " ", "手机\n"};
+    const auto texts =
+        std::to_array<const char*>({"", "a", "a\n", "a\nb", "a\nb\n", "\n", "\n\n", "\na", "a\n\nb\n", " ", "手机\n"});
     EditBox box;
     for (const char* text : texts) {
         box.SetText(QString::fromUtf8(text));
@@ -33,12 +35,12 @@ TEST(EditBoxTest, appendsAtTheEndWhateverTheBoxHolds) {
         const char* after;
         std::size_t lines;
     };
-    const Case cases[] = {
+    const auto cases = std::to_array<Case>({
         {"", "x\n", "x\n", 1},
         {"x\n", "y\n", "x\ny\n", 2},
         {"typed", "x\n", "typedx\n", 1}, // no line break of its own, as appending to the text would give
         {"\n", "x\n", "\nx\n", 2},
-    };
+    });
     EditBox box;
     for (const Case& c : cases) {
         box.SetText(QString::fromUtf8(c.before));

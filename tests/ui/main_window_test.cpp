@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <array>
+#include <vector>
 
 namespace morvane::ui {
 namespace {
@@ -36,7 +38,7 @@ struct ControlPlace {
 };
 
 TEST_F(MainWindowTest, everyControlStandsAtItsPlaceWithItsInitialContent) {
-    const ControlPlace places[] = {
+    const auto places = std::to_array<ControlPlace>({
         {"标签1", "QLabel", {16, 12, 40, 24}, "地区：", false},
         {"地区_组合框", "QComboBox", {56, 13, 160, 20}, nullptr, true},
         {"选择框1", "QCheckBox", {266, 13, 184, 19}, "获取结果直接保存到本地文件", true},
@@ -52,7 +54,7 @@ TEST_F(MainWindowTest, everyControlStandsAtItsPlaceWithItsInitialContent) {
         {"开始获取_按钮", "QPushButton", {16, 403, 80, 32}, "开始获取", true},
         {"停止_按钮", "QPushButton", {112, 403, 80, 32}, "停止", true},
         {"标签5", "QLabel", {264, 406, 208, 24}, nullptr, false},
-    };
+    });
     for (const ControlPlace& place : places) {
         const QString name = QString::fromUtf8(place.name);
         auto* control = window.findChild<QWidget*>(name);
@@ -110,10 +112,11 @@ TEST_F(MainWindowTest, regionListHoldsTheRegionsWithTheirAreaIds) {
     EXPECT_FALSE(regions.isEditable());
     EXPECT_EQ(regions.currentIndex(), 0);
     EXPECT_EQ(regions.currentText(), QStringLiteral("不限"));
-    const struct {
+    struct Pick {
         const char* name;
         int areaId;
-    } picks[] = {{"北京", 1}, {"内蒙古", 17}, {"台湾", 30}};
+    };
+    const auto picks = std::to_array<Pick>({{"北京", 1}, {"内蒙古", 17}, {"台湾", 30}});
     for (const auto& pick : picks) {
         const int position = regions.findText(QString::fromUtf8(pick.name));
         regions.setCurrentIndex(position);
@@ -136,12 +139,13 @@ TEST_F(MainWindowTest, openedRegionListIsOneHundredAndSixtyHighAndDropsBelow) {
 }
 
 TEST_F(MainWindowTest, fontsAndColoursOfTheCaptions) {
-    const struct {
+    struct Look {
         QWidget* control;
         int pixelSize; // 0: the GUI font
         bool bold;
         QColor text;
-    } looks[] = {
+    };
+    const std::vector<Look> looks{
         {window.关键词总数_标签, 14, true, QColor(0, 128, 0)},
         {window.标签5, 16, true, QColor(128, 0, 0)},
         {window.开始获取_按钮, 12, true, QColor()},
@@ -189,10 +193,10 @@ TEST_F(MainWindowTest, editBoxesWearTheThemedFrameAndItsDisabledColours) {
 TEST_F(MainWindowTest, focusStartsOnTheRegionListAndTabGoesRoundInOrder) {
     Activate();
     EXPECT_EQ(QApplication::focusWidget(), window.地区_组合框);
-    QWidget* const order[] = {
+    const std::vector<QWidget*> order{
         window.地区_组合框, window.选择框1,   window.母词列表_编辑框, window.长尾词列表_编辑框, window.开始获取_按钮,
         window.停止_按钮,   window.清空_按钮, window.复制结果_按钮,   window.导入到左边_按钮,   window.地区_组合框};
-    for (std::size_t i = 1; i < std::size(order); ++i) {
+    for (std::size_t i = 1; i < order.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), order[i]) << "Tab " << i;
     }

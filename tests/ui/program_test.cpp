@@ -5,15 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <vector>
 
 namespace morvane::ui {
 namespace {
 
 TEST(ProgramTest, programFolderIsThePathUpToTheLastSeparator) {
-    const struct {
+    struct Case {
         const char* file;
         const char* folder;
-    } cases[] = {
+    };
+    const std::vector<Case> cases{
         {"/opt/morvane/bin/morvane", "/opt/morvane/bin"},
         {"/morvane", ""}, // at the root: no separator at the end, so nothing is left
         {"/a b/程序/morvane", "/a b/程序"},

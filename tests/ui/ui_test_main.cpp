@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     morvane::ui::MarkGuiThread();
     // QApplication takes the user's locale; pin it again so that nothing depends on the machine.
-    std::setlocale(LC_ALL, "C");
+    std::setlocale(LC_ALL, "C"); // NOLINT(concurrency-mt-unsafe): no other thread exists yet
     return RUN_ALL_TESTS();
 }
