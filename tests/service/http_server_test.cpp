@@ -377,13 +377,20 @@ private:
     std::vector<std::string> m_reports;
 };
 
-TEST_F(HttpServerTest, aFailedEventLoopStopsTheServerClosingItsConnectionsAndSaysWhy) {
-    std::atomic<bool> failWaits{false};
+TEST_F(HttpServerTest, aFailedEventLoopStopsTheWholeServerAndSaysWhy) {
+    // Only the second worker's loop fails. Left running, the first would go on handing every other new
+    // connection to a worker that no longer serves.
+    std::atomic<std::thread::id> acceptor{};
+    std::atomic<bool> failSecondWorker{false};
     FailureRecorder failures;
     HttpServerOptions options{.threads = 2, .headerTimeout = std::chrono::milliseconds(400)};
     options.onFailure = failures.Sink();
-    options.systemCalls.epollWait = [&failWaits](int epollFd, epoll_event* events, int maxEvents, int timeoutMs) {
-        if (failWaits) {
+    options.systemCalls.accept = [&acceptor](int fd, sockaddr* address, socklen_t* length, int flags) {
+        acceptor = std::this_thread::get_id();
+        return accept4(fd, address, length, flags);
+    };
+    options.systemCalls.epollWait = [&](int epollFd, epoll_event* events, int maxEvents, int timeoutMs) {
+        if (failSecondWorker && std::this_thread::get_id() != acceptor.load()) {
             errno = EBADF;
             return -1;
         }
@@ -391,19 +398,20 @@ TEST_F(HttpServerTest, aFailedEventLoopStopsTheServerClosingItsConnectionsAndSay
     };
     StartServer(options);
     // One connection on each worker, both kept alive.
-    RawConnection first(m_port);
-    RawConnection second(m_port);
-    for (RawConnection* connection : {&first, &second}) {
+    RawConnection onFirst(m_port);
+    RawConnection onSecond(m_port);
+    for (RawConnection* connection : {&onFirst, &onSecond}) {
         ASSERT_TRUE(connection->Send("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
         ASSERT_EQ(connection->ReadReply().status, 200);
     }
 
-    failWaits = true;
+    failSecondWorker = true;
 
     EXPECT_EQ(failures.WaitForReport(), std::vector<std::string>{"waiting for events failed: Bad file descriptor"});
-    EXPECT_TRUE(first.WaitForClose());
-    EXPECT_TRUE(second.WaitForClose());
+    EXPECT_TRUE(onSecond.WaitForClose());
+    EXPECT_TRUE(onFirst.WaitForClose());
     m_server->Stop();
+    EXPECT_FALSE(RawConnection(m_port).Connected());
 }
 
 // Set once from any thread; waited for by the test.
