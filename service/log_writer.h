@@ -49,7 +49,8 @@ public:
     // joins the thread. Idempotent; Append and Message drop their lines afterwards.
     void Stop(std::chrono::milliseconds grace = kDefaultLogStopGrace);
 
-    // Lines dropped so far: by Append on a full queue or a broken stream, or left unwritten at Stop().
+    // Lines dropped so far: by Append on a full queue or a broken stream, and lines of any kind that a broken
+    // stream refused or that were left unwritten at Stop().
     std::uint64_t DroppedLines() const;
 
 private:

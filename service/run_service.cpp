@@ -105,11 +105,11 @@ int ServeUntilStopped(const ServiceOptions& options, const ServiceCorpus& corpus
         closeBoth();
         return 1;
     }
-    log.Message(StartedMessage(options, corpus, index, server, started));
     if (server.MaxConnections() < options.maxConnections) {
         log.Message("at most " + std::to_string(server.MaxConnections()) + " connections at once, not " +
                     std::to_string(options.maxConnections) + ": the descriptor limit allows no more");
     }
+    log.Message(StartedMessage(options, corpus, index, server, started));
 
     std::array<pollfd, 2> waits{pollfd{signalFd, POLLIN, 0}, pollfd{failureFd, POLLIN, 0}};
     while (poll(waits.data(), waits.size(), -1) < 0 && errno == EINTR) {
