@@ -179,9 +179,9 @@ std::size_t RecomdProcess::OpenDescriptors() const {
     return count;
 }
 
-bool RecomdProcess::WaitForDescriptorsAtMost(std::size_t count) const {
+template <typename Condition> bool RecomdProcess::WaitForDescriptors(Condition condition) const {
     const auto deadline = std::chrono::steady_clock::now() + kSafetyNet;
-    while (OpenDescriptors() > count) {
+    while (!condition(OpenDescriptors())) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
@@ -189,6 +189,14 @@ bool RecomdProcess::WaitForDescriptorsAtMost(std::size_t count) const {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+bool RecomdProcess::WaitForDescriptorsAtMost(std::size_t count) const {
+    return WaitForDescriptors([count](std::size_t open) { return open <= count; });
+}
+
+bool RecomdProcess::WaitForDescriptorsAtLeast(std::size_t count) const {
+    return WaitForDescriptors([count](std::size_t open) { return open >= count; });
 }
 
 std::string RecommendationTarget(const std::string& word) {

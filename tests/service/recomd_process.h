@@ -52,8 +52,12 @@ public:
     // Polls OpenDescriptors() until it is at most count; false when the safety net runs out first.
     bool WaitForDescriptorsAtMost(std::size_t count) const;
 
+    // Polls OpenDescriptors() until it is at least count; false when the safety net runs out first.
+    bool WaitForDescriptorsAtLeast(std::size_t count) const;
+
 private:
     bool ReadStartup();
+    template <typename Condition> bool WaitForDescriptors(Condition condition) const;
 
     pid_t m_pid = -1;
     int m_pidFd = -1;
