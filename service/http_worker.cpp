@@ -445,15 +445,12 @@ void HttpWorker::Sweep(HttpClock::time_point now) {
     const HttpServerOptions& options = m_server.options;
     for (std::size_t i = m_connections.size(); i > 0; --i) {
         HttpConnection& connection = *m_connections[i - 1];
-        HttpClock::time_point deadline;
+        // Idle between requests, or waiting for the client to read a reply, unless a header or lingering is due.
+        HttpClock::time_point deadline = connection.lastProgress + options.idleTimeout;
         if (connection.lingering) {
             deadline = connection.requestStart + kLingerTimeout;
-        } else if (!connection.output.empty()) {
-            deadline = connection.lastProgress + options.idleTimeout;
-        } else if (!connection.input.empty() || !connection.servedAny) {
+        } else if (connection.output.empty() && (!connection.input.empty() || !connection.servedAny)) {
             deadline = connection.requestStart + options.headerTimeout;
-        } else {
-            deadline = connection.lastProgress + options.idleTimeout;
         }
         if (now > deadline) {
             Close(connection);

@@ -62,7 +62,8 @@ RecomdProcess::RecomdProcess(const RecomdSettings& settings) {
         }
         sigset_t none;
         sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
+        // In the child of fork there is one thread: sigprocmask is the async-signal-safe call here.
+        sigprocmask(SIG_SETMASK, &none, nullptr); // NOLINT(concurrency-mt-unsafe)
         execv(pointers[0], pointers.data());
         _exit(127);
     }
@@ -172,7 +173,8 @@ std::size_t RecomdProcess::OpenDescriptors() const {
         return 0;
     }
     std::size_t count = 0;
-    while (const dirent* entry = readdir(folder)) {
+    // readdir is safe on a stream of one's own, which this is.
+    while (const dirent* entry = readdir(folder)) { // NOLINT(concurrency-mt-unsafe)
         count += entry->d_name[0] != '.' ? 1 : 0;
     }
     closedir(folder);
