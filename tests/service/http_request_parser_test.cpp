@@ -20,6 +20,8 @@ struct FrameCase {
     std::size_t headStart;
     std::size_t headEnd; // Complete only
     int errorStatus;     // Refused only
+
+    friend void PrintTo(const FrameCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class FrameRequestTest : public testing::TestWithParam<FrameCase> {};
@@ -85,6 +87,8 @@ struct HeadCase {
     std::string head;
     int errorStatus;
     bool keepAlive;
+
+    friend void PrintTo(const HeadCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class ParseRequestHeadTest : public testing::TestWithParam<HeadCase> {};

@@ -28,6 +28,8 @@ enum class Step { AcceptForItself, QueueForAnother, Adopt };
 struct AllocationCase {
     const char* name;
     Step step;
+
+    friend void PrintTo(const AllocationCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class AllocationFailureTest : public testing::TestWithParam<AllocationCase> {};

@@ -161,6 +161,8 @@ struct BadRequestCase {
     const char* name;
     std::string request;
     int status;
+
+    friend void PrintTo(const BadRequestCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class HttpServerBadRequestTest : public HttpServerTest, public testing::WithParamInterface<BadRequestCase> {};
@@ -439,6 +441,8 @@ struct EpollCtlFailureCase {
     int operation;        // the epoll_ctl operation made to fail once
     std::uint32_t events; // for EPOLL_CTL_MOD: fails only when these events are asked for
     const char* target;
+
+    friend void PrintTo(const EpollCtlFailureCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class EpollCtlFailureTest : public HttpServerTest, public testing::WithParamInterface<EpollCtlFailureCase> {};
