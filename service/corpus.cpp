@@ -47,6 +47,13 @@ std::vector<std::string_view> SplitColumns(std::string_view line, std::size_t ma
     return columns;
 }
 
+// Whether a valid UTF-8 word converts to GBK, as the clients convert every reply.
+bool GbkCanHold(std::string_view word) {
+    const bool ascii =
+        std::all_of(word.begin(), word.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii || !ConvertEncoding(word, "UTF-8", "GBK").empty();
+}
+
 std::string LineError(std::size_t lineNumber, std::string_view what) {
     std::string error = "line " + std::to_string(lineNumber) + ": ";
     error += what;
@@ -96,10 +103,16 @@ CorpusLoad ParseCorpus(std::string_view text) {
             load.words.clear();
             return load;
         }
+        if (!GbkCanHold(word)) {
+            if (load.leftOut++ == 0) {
+                load.firstLeftOutLine = lineNumber;
+            }
+            continue;
+        }
         load.words.push_back(CorpusWord{std::string(word), frequency});
     }
     if (load.words.empty()) {
-        load.error = "no words";
+        load.error = load.leftOut == 0 ? "no words" : "no words that GBK can hold";
     }
     return load;
 }

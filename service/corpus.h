@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ struct CorpusWord {
 struct CorpusLoad {
     std::vector<CorpusWord> words;
     std::string error;
+    std::size_t leftOut = 0;          // words left out because GBK cannot hold them
+    std::size_t firstLeftOutLine = 0; // the line of the first of them (1-based), 0 when none
 };
 
 // Where Debian's python3-jieba installs its dictionary (about 349,000 words, "word frequency tag" a line).
@@ -26,7 +29,9 @@ inline constexpr std::string_view kJiebaDictionaryPath = "/usr/lib/python3/dist-
 // that is ignored. Columns are separated by spaces or tabs; blank lines, a leading UTF-8 byte-order mark and
 // CR LF line ends are accepted. A word that is not valid UTF-8 or holds a control character, a frequency that
 // is not a decimal number, or a line of any other shape makes the whole load fail, naming the line; so does
-// a text with no word. Duplicates are kept here; the index keeps the highest frequency of each word.
+// a text with no word. A word holding a character that GBK lacks is left out and counted: every Morvane client
+// converts a whole reply to GBK, so one such word would make the reply unreadable. Duplicates are kept here;
+// the index keeps the highest frequency of each word.
 CorpusLoad ParseCorpus(std::string_view text);
 
 // ParseCorpus over the content of the file at path; an unreadable file is an error naming it.

@@ -73,7 +73,8 @@ ServiceCommandLine ParseServiceCommandLine(const std::vector<std::string_view>& 
                 name = name.substr(0, equals);
             }
         }
-        const bool takesValue = name == "--listen" || name == "--corpus" || name == "--limit" || name == "--threads";
+        const bool takesValue = name == "--listen" || name == "--corpus" || name == "--limit" || name == "--threads" ||
+                                name == "--max-connections" || name == "--header-timeout" || name == "--idle-timeout";
         const bool isFlag = name == "--quiet" || name == "--help" || name == "-h" || name == "--version";
         if (!takesValue && !isFlag) {
             if (name.starts_with('-')) {
@@ -123,13 +124,28 @@ ServiceCommandLine ParseServiceCommandLine(const std::vector<std::string_view>& 
                                   std::string(value) + "'");
             }
             options.limit = *limit;
-        } else {
+        } else if (name == "--threads") {
             const auto threads = ParseNumber<int>(value, 1, kMaxThreads);
             if (!threads) {
                 return UsageError("--threads wants a number from 1 to " + std::to_string(kMaxThreads) + ", not '" +
                                   std::string(value) + "'");
             }
             options.threads = *threads;
+        } else if (name == "--max-connections") {
+            const auto most = ParseNumber<std::size_t>(value, 1, kMaxMaxConnections);
+            if (!most) {
+                return UsageError("--max-connections wants a number from 1 to " + std::to_string(kMaxMaxConnections) +
+                                  ", not '" + std::string(value) + "'");
+            }
+            options.maxConnections = *most;
+        } else {
+            const auto milliseconds = ParseNumber<std::int64_t>(value, 1, kMaxTimeout.count());
+            if (!milliseconds) {
+                return UsageError(std::string(name) + " wants milliseconds from 1 to " +
+                                  std::to_string(kMaxTimeout.count()) + ", not '" + std::string(value) + "'");
+            }
+            (name == "--header-timeout" ? options.headerTimeout : options.idleTimeout) =
+                std::chrono::milliseconds(*milliseconds);
         }
     }
     return result;
@@ -153,11 +169,21 @@ Options:
     usage += R"( when installed, otherwise the bundled corpus)
   --limit N           most words a reply lists (default 100, at most 10000)
   --threads N         worker threads (default 2)
+  --max-connections N connections served at once, at most 1000000 (default 1024, fewer when the descriptor
+                      limit is lower); more clients wait in the listening queue until one closes
+  --header-timeout MS a request's header must arrive in full this long after its first byte, an empty line
+                      ahead of it included (default 10000)
+  --idle-timeout MS   a keep-alive connection is closed this long after its last reply (default 60000)
   --quiet             no per-request log on stderr
   --help, -h          this text
   --version           the version
 
-SIGINT or SIGTERM stops the service (exit 0). A usage error exits 2, a corpus or socket failure 1.
+Corpus words that GBK cannot hold are left out, since no Morvane client could read a reply holding one; the
+start-up says how many. The per-request log never holds up the serving: when stderr does not take it, lines
+are dropped and counted.
+
+SIGINT or SIGTERM stops the service (exit 0). A usage error exits 2; a corpus or socket failure, or a server
+that cannot go on, 1.
 )";
     return usage;
 }

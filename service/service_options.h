@@ -1,7 +1,9 @@
 #pragma once
 
+#include "service/http_server.h"
 #include "service/recommendation_api.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,11 +19,16 @@ struct ServiceOptions {
     std::string corpusPath; // empty: jieba's dictionary when installed, otherwise the bundled corpus
     std::size_t limit = kDefaultReplyLimit;
     int threads = 2;
+    std::size_t maxConnections = kDefaultMaxConnections;
+    std::chrono::milliseconds headerTimeout{10'000};
+    std::chrono::milliseconds idleTimeout{60'000};
     bool quiet = false; // no per-request log
 };
 
 inline constexpr std::size_t kMaxReplyLimit = 10'000;
 inline constexpr int kMaxThreads = 64;
+inline constexpr std::size_t kMaxMaxConnections = 1'000'000;
+inline constexpr std::chrono::milliseconds kMaxTimeout{86'400'000};
 
 // The outcome of reading the command line: run with options, show help or the version, or a usage error whose
 // one-line message is in error.
@@ -33,8 +40,8 @@ struct ServiceCommandLine {
 };
 
 // Reads morvane-recomd's arguments (without the program name): --listen ADDR:PORT, --corpus FILE, --limit N,
-// --threads N, --quiet, --help (-h), --version; values may also follow an '='. A later option overrides an
-// earlier one.
+// --threads N, --max-connections N, --header-timeout MS, --idle-timeout MS, --quiet, --help (-h), --version;
+// values may also follow an '='. A later option overrides an earlier one.
 ServiceCommandLine ParseServiceCommandLine(const std::vector<std::string_view>& args);
 
 // The text --help prints.

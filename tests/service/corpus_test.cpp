@@ -48,8 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
         GoodCorpusCase{"byteOrderMarkSkipped", "\xEF\xBB\xBF手机 30\n", {{"手机", 30}}},
         GoodCorpusCase{
             "zeroAndLargeFrequency", "a 0\nb 18446744073709551615\n", {{"a", 0}, {"b", 18446744073709551615ULL}}},
-        GoodCorpusCase{"duplicatesKeptForTheIndex", "手机 30\n手机 50\n", {{"手机", 30}, {"手机", 50}}},
-        GoodCorpusCase{"fourByteCharacter", "\xF0\xA0\x80\x80字 7\n", {{"\xF0\xA0\x80\x80字", 7}}}),
+        GoodCorpusCase{"duplicatesKeptForTheIndex", "手机 30\n手机 50\n", {{"手机", 30}, {"手机", 50}}}),
     test::CaseName());
 
 struct BadCorpusCase {
@@ -84,6 +83,23 @@ INSTANTIATE_TEST_SUITE_P(
         BadCorpusCase{"emptyText", "", "no words"}, BadCorpusCase{"onlyBlankLines", "\n \r\n\t\n", "no words"}),
     test::CaseName());
 
+TEST(ParseCorpusGbkTest, wordsThatGbkCannotHoldAreLeftOutAndCounted) {
+    // Hangul, a character beyond the Basic Multilingual Plane (valid UTF-8 of four bytes), an emoji.
+    const CorpusLoad load = ParseCorpus("手机 30\n한국 5\n\xF0\xA0\x80\x80字 7\n电脑 20\n手机😀 1\nC++ 3\n");
+    EXPECT_EQ(load.error, "");
+    EXPECT_EQ(Flatten(load), (Words{{"手机", 30}, {"电脑", 20}, {"C++", 3}}));
+    EXPECT_EQ(load.leftOut, 3U);
+    EXPECT_EQ(load.firstLeftOutLine, 2U);
+
+    const CorpusLoad clean = ParseCorpus("手机 30\n");
+    EXPECT_EQ(clean.leftOut, 0U);
+    EXPECT_EQ(clean.firstLeftOutLine, 0U);
+
+    EXPECT_EQ(ParseCorpus("한국 5\n").error, "no words that GBK can hold");
+    // A malformed line still fails the load, whatever its word.
+    EXPECT_EQ(ParseCorpus("한국 x\n").error, "line 1: the frequency is not a decimal number");
+}
+
 TEST(LoadCorpusFileTest, readsAFileAndNamesItInErrors) {
     const test::TempDir dir;
     test::WriteFileBytes(dir / "good.txt", "手机 30 n\n电脑 20 n\n");
@@ -103,6 +119,7 @@ TEST(BundledCorpusTest, holdsAFewHundredDistinctWords) {
     const CorpusLoad load = ParseCorpus(BundledCorpusText());
     ASSERT_EQ(load.error, "");
     EXPECT_GE(load.words.size(), 250U);
+    EXPECT_EQ(load.leftOut, 0U);
     std::set<std::string> distinct;
     for (const CorpusWord& entry : load.words) {
         EXPECT_TRUE(distinct.insert(entry.word).second) << entry.word << " is listed twice";

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <random>
@@ -114,7 +115,7 @@ TEST_F(HttpServerTest, http10ClosesUnlessKeepAliveIsAsked) {
 TEST_F(HttpServerTest, http11ClosesWhenAsked) {
     StartServer();
     RawConnection connection(m_port);
-    ASSERT_TRUE(connection.Send("GET /a HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    ASSERT_TRUE(connection.Send("GET /a HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
     EXPECT_EQ(connection.ReadReply().headers.at("connection"), "close");
     EXPECT_TRUE(connection.WaitForClose());
 }
@@ -124,10 +125,10 @@ TEST_F(HttpServerTest, pipelinedRequestsAreAnsweredInOrder) {
     RawConnection connection(m_port);
     std::string requests;
     for (int i = 0; i < 200; ++i) {
-        requests += "GET /" + std::to_string(i) + " HTTP/1.1\r\n\r\n";
+        requests += "GET /" + std::to_string(i) + " HTTP/1.1\r\nHost: x\r\n\r\n";
     }
     // Bare LF line ends are read too, and blank lines between requests are skipped.
-    requests += "\r\nGET /last HTTP/1.1\n\n";
+    requests += "\r\nGET /last HTTP/1.1\nHost: x\n\n";
     ASSERT_TRUE(connection.Send(requests));
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(connection.ReadReply().body, "/" + std::to_string(i));
@@ -138,28 +139,30 @@ TEST_F(HttpServerTest, pipelinedRequestsAreAnsweredInOrder) {
 TEST_F(HttpServerTest, headSendsTheHeaderOnly) {
     StartServer();
     RawConnection connection(m_port);
-    ASSERT_TRUE(connection.Send("HEAD /abc HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(connection.Send("HEAD /abc HTTP/1.1\r\nHost: x\r\n\r\n"));
     const RawReply head = connection.ReadReply(true);
     EXPECT_EQ(head.status, 200);
     EXPECT_EQ(head.headers.at("content-length"), "4");
     // Had a body followed, it would be read here in place of the next reply.
-    ASSERT_TRUE(connection.Send("GET /next HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(connection.Send("GET /next HTTP/1.1\r\nHost: x\r\n\r\n"));
     EXPECT_EQ(connection.ReadReply().body, "/next");
 }
 
 TEST_F(HttpServerTest, aThrowingHandlerGives500AndCloses) {
     StartServer();
     RawConnection connection(m_port);
-    ASSERT_TRUE(connection.Send("GET /throw HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(connection.Send("GET /throw HTTP/1.1\r\nHost: x\r\n\r\n"));
     EXPECT_EQ(connection.ReadReply().status, 500);
     EXPECT_TRUE(connection.WaitForClose());
-    EXPECT_EQ(Exchange(m_port, "GET /fine HTTP/1.1\r\n\r\n").status, 200);
+    EXPECT_EQ(Exchange(m_port, "GET /fine HTTP/1.1\r\nHost: x\r\n\r\n").status, 200);
 }
 
 struct BadRequestCase {
     const char* name;
     std::string request;
     int status;
+
+    friend void PrintTo(const BadRequestCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class HttpServerBadRequestTest : public HttpServerTest, public testing::WithParamInterface<BadRequestCase> {};
@@ -172,37 +175,46 @@ TEST_P(HttpServerBadRequestTest, answersWithAnErrorAndCloses) {
     EXPECT_EQ(reply.status, GetParam().status);
     EXPECT_EQ(reply.headers["connection"], "close");
     EXPECT_TRUE(connection.WaitForClose());
-    EXPECT_EQ(Exchange(m_port, "GET /after HTTP/1.1\r\n\r\n").body, "/after");
+    EXPECT_EQ(Exchange(m_port, "GET /after HTTP/1.1\r\nHost: x\r\n\r\n").body, "/after");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HttpServerBadRequestTest,
-    testing::Values(BadRequestCase{"garbage", "GARBAGE\r\n\r\n", 400}, BadRequestCase{"twoWords", "GET /\r\n\r\n", 400},
-                    BadRequestCase{"fourWords", "GET / x HTTP/1.1\r\n\r\n", 400},
-                    BadRequestCase{"doubleSpace", "GET  / HTTP/1.1\r\n\r\n", 400},
-                    BadRequestCase{"notHttp", "GET / FTP/1.0\r\n\r\n", 400},
-                    BadRequestCase{"targetWithoutSlash", "GET abc HTTP/1.1\r\n\r\n", 400},
-                    BadRequestCase{"controlByteInTarget", std::string("GET /a\x01 HTTP/1.1\r\n\r\n"), 400},
-                    BadRequestCase{"nulBytes", "GET /\0\0 HTTP/1.1\r\n\r\n"s, 400},
-                    BadRequestCase{"headerWithoutColon", "GET / HTTP/1.1\r\nHost x\r\n\r\n", 400},
-                    BadRequestCase{"emptyHeaderName", "GET / HTTP/1.1\r\n: x\r\n\r\n", 400},
-                    BadRequestCase{"blankInHeaderName", "GET / HTTP/1.1\r\nHost : x\r\n\r\n", 400},
-                    BadRequestCase{"foldedHeader", "GET / HTTP/1.1\r\nX-A: 1\r\n 2\r\n\r\n", 400},
-                    BadRequestCase{"bodyAnnounced", "GET / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", 400},
-                    BadRequestCase{"chunkedBody", "GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
-                    BadRequestCase{"otherVersion", "GET / HTTP/2.0\r\n\r\n", 505},
-                    BadRequestCase{"post", "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405},
-                    BadRequestCase{"lowercaseMethod", "get / HTTP/1.1\r\n\r\n", 405},
-                    BadRequestCase{"oversizedHeader",
-                                   "GET / HTTP/1.1\r\nX-Long: " + std::string(2000, 'a') + "\r\n\r\n", 431},
-                    BadRequestCase{"oversizedUnfinishedHeader", "GET /" + std::string(3000, 'a'), 431},
-                    BadRequestCase{"manyHeaderLines", "GET / HTTP/1.1\r\n" + Repeat("X-A: b\r\n", 200) + "\r\n", 431},
-                    BadRequestCase{"manyUnfinishedHeaderLines", "GET / HTTP/1.1\r\n" + Repeat("X-A: b\r\n", 200), 431}),
+    testing::Values(
+        BadRequestCase{"garbage", "GARBAGE\r\n\r\n", 400}, BadRequestCase{"twoWords", "GET /\r\n\r\n", 400},
+        BadRequestCase{"fourWords", "GET / x HTTP/1.1\r\n\r\n", 400},
+        BadRequestCase{"doubleSpace", "GET  / HTTP/1.1\r\n\r\n", 400},
+        BadRequestCase{"notHttp", "GET / FTP/1.0\r\n\r\n", 400},
+        BadRequestCase{"targetWithoutSlash", "GET abc HTTP/1.1\r\n\r\n", 400},
+        BadRequestCase{"controlByteInTarget", std::string("GET /a\x01 HTTP/1.1\r\n\r\n"), 400},
+        BadRequestCase{"nulBytes", "GET /\0\0 HTTP/1.1\r\n\r\n"s, 400},
+        BadRequestCase{"headerWithoutColon", "GET / HTTP/1.1\r\nHost: x\r\nAccept x\r\n\r\n", 400},
+        BadRequestCase{"emptyHeaderName", "GET / HTTP/1.1\r\nHost: x\r\n: x\r\n\r\n", 400},
+        BadRequestCase{"blankInHeaderName", "GET / HTTP/1.1\r\nHost: x\r\nAccept : x\r\n\r\n", 400},
+        BadRequestCase{"foldedHeader", "GET / HTTP/1.1\r\nHost: x\r\nX-A: 1\r\n 2\r\n\r\n", 400},
+        BadRequestCase{"bodyAnnounced", "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", 400},
+        BadRequestCase{"chunkedBody", "GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        BadRequestCase{"otherVersion", "GET / HTTP/2.0\r\n\r\n", 505},
+        BadRequestCase{"post", "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc", 405},
+        BadRequestCase{"lowercaseMethod", "get / HTTP/1.1\r\nHost: x\r\n\r\n", 405},
+        BadRequestCase{"oversizedHeader", "GET / HTTP/1.1\r\nHost: x\r\nX-Long: " + std::string(2000, 'a') + "\r\n\r\n",
+                       431},
+        BadRequestCase{"oversizedUnfinishedHeader", "GET /" + std::string(3000, 'a'), 431},
+        BadRequestCase{"manyHeaderLines", "GET / HTTP/1.1\r\n" + Repeat("X-A: b\r\n", 200) + "\r\n", 431},
+        BadRequestCase{"manyUnfinishedHeaderLines", "GET / HTTP/1.1\r\n" + Repeat("X-A: b\r\n", 200), 431},
+        BadRequestCase{"http11WithoutHost", "GET / HTTP/1.1\r\nAccept: */*\r\n\r\n", 400},
+        BadRequestCase{"twoHosts", "GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", 400},
+        BadRequestCase{"twoHostsInHttp10", "GET / HTTP/1.0\r\nHost: a\r\nhost: a\r\n\r\n", 400},
+        BadRequestCase{"nulInHeaderValue", "GET / HTTP/1.1\r\nHost: x\r\nX-A: a\0b\r\n\r\n"s, 400},
+        BadRequestCase{"nulInHost", "GET / HTTP/1.1\r\nHost: x\0\r\n\r\n"s, 400},
+        BadRequestCase{"loneCrInHeaderValue", "GET / HTTP/1.1\r\nHost: x\r\nX-A: a\rb\r\n\r\n", 400},
+        BadRequestCase{"tooManyEmptyLinesFirst", Repeat("\r\n", 9) + "GET / HTTP/1.1\r\nHost: x\r\n\r\n", 400},
+        BadRequestCase{"emptyLinesOnly", Repeat("\r\n", 5000), 400}),
     test::CaseName());
 
 TEST_F(HttpServerTest, methodNotAllowedNamesTheAllowedOnes) {
     StartServer();
-    EXPECT_EQ(Exchange(m_port, "DELETE / HTTP/1.1\r\n\r\n").headers["allow"], "GET, HEAD");
+    EXPECT_EQ(Exchange(m_port, "DELETE / HTTP/1.1\r\nHost: x\r\n\r\n").headers["allow"], "GET, HEAD");
 }
 
 TEST_F(HttpServerTest, survivesRandomBytes) {
@@ -226,7 +238,7 @@ TEST_F(HttpServerTest, survivesRandomBytes) {
         connection.Send("\r\n\r\n" + std::string(600, 'x') + "\r\n\r\n");
         connection.WaitForClose();
     }
-    EXPECT_EQ(Exchange(m_port, "GET /alive HTTP/1.1\r\n\r\n").body, "/alive");
+    EXPECT_EQ(Exchange(m_port, "GET /alive HTTP/1.1\r\nHost: x\r\n\r\n").body, "/alive");
 }
 
 TEST_F(HttpServerTest, aTricklingClientDoesNotBlockOthersAndIsDropped) {
@@ -234,7 +246,7 @@ TEST_F(HttpServerTest, aTricklingClientDoesNotBlockOthersAndIsDropped) {
     StartServer(HttpServerOptions{.threads = 1, .headerTimeout = std::chrono::milliseconds(200)});
     RawConnection slow(m_port);
     ASSERT_TRUE(slow.Send("GET /slow HTT"));
-    EXPECT_EQ(Exchange(m_port, "GET /fast HTTP/1.1\r\n\r\n").body, "/fast");
+    EXPECT_EQ(Exchange(m_port, "GET /fast HTTP/1.1\r\nHost: x\r\n\r\n").body, "/fast");
     slow.Send("P/1.");
     EXPECT_TRUE(slow.WaitForClose());
 }
@@ -248,9 +260,47 @@ TEST_F(HttpServerTest, aSilentConnectionIsDropped) {
 TEST_F(HttpServerTest, anIdleKeepAliveConnectionIsClosed) {
     StartServer(HttpServerOptions{.idleTimeout = std::chrono::milliseconds(100)});
     RawConnection connection(m_port);
-    ASSERT_TRUE(connection.Send("GET /a HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(connection.Send("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
     EXPECT_EQ(connection.ReadReply().status, 200);
     EXPECT_TRUE(connection.WaitForClose());
+}
+
+TEST_F(HttpServerTest, anEmptyLineAfterAReplyStartsTheHeaderClockNotTheIdleOne) {
+    // Were the empty line to renew the idle time, the connection would stay for an hour.
+    StartServer(
+        HttpServerOptions{.headerTimeout = std::chrono::milliseconds(100), .idleTimeout = std::chrono::hours(1)});
+    RawConnection connection(m_port);
+    ASSERT_TRUE(connection.Send("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_EQ(connection.ReadReply().status, 200);
+    ASSERT_TRUE(connection.Send("\r\n"));
+    EXPECT_TRUE(connection.WaitForClose());
+}
+
+TEST_F(HttpServerTest, clientsBeyondTheCapWaitUntilAConnectionCloses) {
+    std::atomic<int> accepted{0};
+    HttpServerOptions options{.threads = 1, .maxConnections = 2};
+    options.systemCalls.accept = [&accepted](int fd, sockaddr* address, socklen_t* length, int flags) {
+        const int connection = accept4(fd, address, length, flags);
+        accepted += connection >= 0 ? 1 : 0;
+        return connection;
+    };
+    StartServer(options);
+    ASSERT_EQ(m_server->MaxConnections(), 2U);
+    auto first = std::make_unique<RawConnection>(m_port);
+    RawConnection second(m_port);
+    ASSERT_TRUE(first->Send("GET /1 HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_EQ(first->ReadReply().body, "/1");
+    RawConnection third(m_port);
+    ASSERT_TRUE(third.Send("GET /3 HTTP/1.1\r\nHost: x\r\n\r\n"));
+    // The third client was waiting to be accepted before this request arrived, so the loop has seen it by the
+    // time this reply comes.
+    ASSERT_TRUE(second.Send("GET /2 HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_EQ(second.ReadReply().body, "/2");
+    EXPECT_EQ(accepted.load(), 2);
+
+    first.reset();
+    EXPECT_EQ(third.ReadReply().body, "/3");
+    EXPECT_EQ(accepted.load(), 3);
 }
 
 TEST_F(HttpServerTest, manyClientsAtOnceAreAllServed) {
@@ -265,7 +315,8 @@ TEST_F(HttpServerTest, manyClientsAtOnceAreAllServed) {
             RawConnection connection(m_port);
             for (int r = 0; r < kRequests; ++r) {
                 const std::string target = "/" + std::to_string(c) + "/" + std::to_string(r);
-                if (!connection.Send("GET " + target + " HTTP/1.1\r\n\r\n") || connection.ReadReply().body != target) {
+                if (!connection.Send("GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n") ||
+                    connection.ReadReply().body != target) {
                     return;
                 }
                 ++answered[static_cast<std::size_t>(c)];
@@ -281,7 +332,7 @@ TEST_F(HttpServerTest, manyClientsAtOnceAreAllServed) {
 TEST_F(HttpServerTest, logsOneLinePerRequest) {
     LogRecorder log;
     StartServer(HttpServerOptions{.log = log.Sink()});
-    Exchange(m_port, "GET /logged?q=\"x\" HTTP/1.1\r\n\r\n");
+    Exchange(m_port, "GET /logged?q=\"x\" HTTP/1.1\r\nHost: x\r\n\r\n");
     Exchange(m_port, "BAD\r\n\r\n");
     const std::vector<std::string> lines = log.WaitForLines(2);
     ASSERT_EQ(lines.size(), 2U);
@@ -294,7 +345,7 @@ TEST_F(HttpServerTest, logsOneLinePerRequest) {
 TEST_F(HttpServerTest, stopClosesOpenConnectionsAndJoins) {
     StartServer();
     RawConnection idle(m_port);
-    ASSERT_TRUE(idle.Send("GET /a HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(idle.Send("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
     ASSERT_EQ(idle.ReadReply().status, 200);
     RawConnection halfway(m_port);
     ASSERT_TRUE(halfway.Send("GET /b"));
@@ -304,6 +355,131 @@ TEST_F(HttpServerTest, stopClosesOpenConnectionsAndJoins) {
     m_server->Stop();
     EXPECT_FALSE(RawConnection(m_port).Connected());
 }
+
+// Records what the server reports through onFailure.
+class FailureRecorder {
+public:
+    HttpFailureSink Sink() {
+        return [this](std::string_view what) {
+            const std::lock_guard lock(m_mutex);
+            m_reports.emplace_back(what);
+            m_changed.notify_all();
+        };
+    }
+
+    std::vector<std::string> WaitForReport() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return !m_reports.empty(); });
+        return m_reports;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_reports;
+};
+
+TEST_F(HttpServerTest, aFailedEventLoopStopsTheWholeServerAndSaysWhy) {
+    // Only the second worker's loop fails. Left running, the first would go on handing every other new
+    // connection to a worker that no longer serves.
+    std::atomic<std::thread::id> acceptor{};
+    std::atomic<bool> failSecondWorker{false};
+    FailureRecorder failures;
+    HttpServerOptions options{.threads = 2, .headerTimeout = std::chrono::milliseconds(400)};
+    options.onFailure = failures.Sink();
+    options.systemCalls.accept = [&acceptor](int fd, sockaddr* address, socklen_t* length, int flags) {
+        acceptor = std::this_thread::get_id();
+        return accept4(fd, address, length, flags);
+    };
+    options.systemCalls.epollWait = [&](int epollFd, epoll_event* events, int maxEvents, int timeoutMs) {
+        if (failSecondWorker && std::this_thread::get_id() != acceptor.load()) {
+            errno = EBADF;
+            return -1;
+        }
+        return epoll_wait(epollFd, events, maxEvents, timeoutMs);
+    };
+    StartServer(options);
+    // One connection on each worker, both kept alive.
+    RawConnection onFirst(m_port);
+    RawConnection onSecond(m_port);
+    for (RawConnection* connection : {&onFirst, &onSecond}) {
+        ASSERT_TRUE(connection->Send("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
+        ASSERT_EQ(connection->ReadReply().status, 200);
+    }
+
+    failSecondWorker = true;
+
+    EXPECT_EQ(failures.WaitForReport(), std::vector<std::string>{"waiting for events failed: Bad file descriptor"});
+    EXPECT_TRUE(onSecond.WaitForClose());
+    EXPECT_TRUE(onFirst.WaitForClose());
+    m_server->Stop();
+    EXPECT_FALSE(RawConnection(m_port).Connected());
+}
+
+// Set once from any thread; waited for by the test.
+class Event {
+public:
+    void Set() {
+        const std::lock_guard lock(m_mutex);
+        m_set = true;
+        m_changed.notify_all();
+    }
+
+    bool Wait() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_set; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_set = false;
+};
+
+struct EpollCtlFailureCase {
+    const char* name;
+    int operation;        // the epoll_ctl operation made to fail once
+    std::uint32_t events; // for EPOLL_CTL_MOD: fails only when these events are asked for
+    const char* target;
+
+    friend void PrintTo(const EpollCtlFailureCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class EpollCtlFailureTest : public HttpServerTest, public testing::WithParamInterface<EpollCtlFailureCase> {};
+
+TEST_P(EpollCtlFailureTest, closesTheConnectionItConcernsAndServesOthers) {
+    const EpollCtlFailureCase& c = GetParam();
+    std::atomic<bool> armed{false};
+    Event failed;
+    // The idle time would otherwise close a connection left waiting for an event that never comes.
+    HttpServerOptions options{.idleTimeout = std::chrono::hours(1)};
+    options.systemCalls.epollCtl = [&](int epollFd, int operation, int fd, epoll_event* event) {
+        if (operation == c.operation && (operation != EPOLL_CTL_MOD || (event->events & c.events) != 0U) &&
+            armed.exchange(false)) {
+            failed.Set();
+            errno = ENOMEM;
+            return -1;
+        }
+        return epoll_ctl(epollFd, operation, fd, event);
+    };
+    // A reply far larger than the socket buffers, so that sending it has to wait for the client.
+    StartServer(options, [](const HttpRequest& request) {
+        return HttpReply{200, request.target == "/big" ? std::string(std::size_t{32} << 20U, 'x') : "small",
+                         "text/plain"};
+    });
+    armed = true;
+    RawConnection connection(m_port);
+    ASSERT_TRUE(connection.Send("GET "s + c.target + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    // Read only once the call has failed: a client reading all along might leave the server no need to wait.
+    ASSERT_TRUE(failed.Wait());
+    EXPECT_TRUE(connection.WaitForClose());
+    EXPECT_EQ(Exchange(m_port, "GET /after HTTP/1.1\r\nHost: x\r\n\r\n").body, "small");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EpollCtlFailureTest,
+                         testing::Values(EpollCtlFailureCase{"addingTheConnection", EPOLL_CTL_ADD, 0, "/small"},
+                                         EpollCtlFailureCase{"waitingToSend", EPOLL_CTL_MOD, EPOLLOUT, "/big"}),
+                         test::CaseName());
 
 TEST(HttpServerStartTest, reportsWhyItCannotListen) {
     HttpServer first(HttpServerOptions{}, EchoTarget);

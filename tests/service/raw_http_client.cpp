@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -127,6 +128,39 @@ bool RawConnection::WaitForClose() const {
             return errno == ECONNRESET;
         }
     }
+}
+
+bool RawConnection::ClosedWithin(std::chrono::milliseconds wait) const {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    std::array<char, 16384> chunk{};
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{m_fd, POLLIN, 0};
+        if (poll(&ready, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0))) <= 0) {
+            return false;
+        }
+        const ssize_t got = recv(m_fd, chunk.data(), chunk.size(), 0);
+        if (got == 0 || (got < 0 && errno == ECONNRESET)) {
+            return true;
+        }
+    }
+}
+
+std::size_t RawConnection::ReadSome(std::size_t bytes) const {
+    std::string chunk(bytes, '\0');
+    const ssize_t got = recv(m_fd, chunk.data(), chunk.size(), 0);
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+void RawConnection::Reset() {
+    if (m_fd < 0) {
+        return;
+    }
+    const linger abort{1, 0};
+    setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    close(m_fd);
+    m_fd = -1;
 }
 
 RawReply Exchange(std::uint16_t port, std::string_view request) {

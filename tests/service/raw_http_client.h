@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -33,6 +35,15 @@ public:
 
     // Reads and drops until the server closes the connection; true when it did, false on time-out.
     bool WaitForClose() const;
+
+    // Reads and drops what arrives for at most wait; true when the server closed the connection meanwhile.
+    bool ClosedWithin(std::chrono::milliseconds wait) const;
+
+    // Reads at most bytes of what the server sent (waiting for the first); the number read, 0 when closed.
+    std::size_t ReadSome(std::size_t bytes) const;
+
+    // Ends the connection with a reset (RST) instead of an orderly close.
+    void Reset();
 
 private:
     bool Fill();

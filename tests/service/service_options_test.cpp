@@ -36,6 +36,9 @@ TEST_P(ServiceCommandLineTest, parses) {
         EXPECT_EQ(parsed.options.limit, c.expected.limit);
         EXPECT_EQ(parsed.options.threads, c.expected.threads);
         EXPECT_EQ(parsed.options.quiet, c.expected.quiet);
+        EXPECT_EQ(parsed.options.maxConnections, c.expected.maxConnections);
+        EXPECT_EQ(parsed.options.headerTimeout, c.expected.headerTimeout);
+        EXPECT_EQ(parsed.options.idleTimeout, c.expected.idleTimeout);
     }
     if (c.action == Action::UsageError) {
         EXPECT_EQ(parsed.error, c.error);
@@ -81,6 +84,15 @@ INSTANTIATE_TEST_SUITE_P(
                             o.quiet = true;
                         }),
                         ""},
+        CommandLineCase{"connectionsAndTimeouts",
+                        {"--max-connections", "1", "--header-timeout=250", "--idle-timeout", "86400000"},
+                        Action::Run,
+                        With([](ServiceOptions& o) {
+                            o.maxConnections = 1;
+                            o.headerTimeout = std::chrono::milliseconds(250);
+                            o.idleTimeout = std::chrono::milliseconds(86'400'000);
+                        }),
+                        ""},
         CommandLineCase{"laterOverridesEarlier",
                         {"--limit", "5", "--limit", "7"},
                         Action::Run,
@@ -122,6 +134,26 @@ INSTANTIATE_TEST_SUITE_P(
                         Action::UsageError,
                         {},
                         "--threads wants a number from 1 to 64, not '0'"},
+        CommandLineCase{"noConnections",
+                        {"--max-connections", "0"},
+                        Action::UsageError,
+                        {},
+                        "--max-connections wants a number from 1 to 1000000, not '0'"},
+        CommandLineCase{"tooManyConnections",
+                        {"--max-connections=1000001"},
+                        Action::UsageError,
+                        {},
+                        "--max-connections wants a number from 1 to 1000000, not '1000001'"},
+        CommandLineCase{"headerTimeoutZero",
+                        {"--header-timeout", "0"},
+                        Action::UsageError,
+                        {},
+                        "--header-timeout wants milliseconds from 1 to 86400000, not '0'"},
+        CommandLineCase{"idleTimeoutInSeconds",
+                        {"--idle-timeout", "60s"},
+                        Action::UsageError,
+                        {},
+                        "--idle-timeout wants milliseconds from 1 to 86400000, not '60s'"},
         CommandLineCase{"listenWithoutPort",
                         {"--listen", "127.0.0.1"},
                         Action::UsageError,
@@ -156,7 +188,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ServiceUsageTest, namesEveryOption) {
     const std::string usage = ServiceUsage();
-    for (const char* option : {"--listen", "--corpus", "--limit", "--threads", "--quiet", "--help", "--version"}) {
+    for (const char* option : {"--listen", "--corpus", "--limit", "--threads", "--max-connections", "--header-timeout",
+                               "--idle-timeout", "--quiet", "--help", "--version"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     EXPECT_TRUE(ServiceVersion().starts_with("morvane-recomd "));
