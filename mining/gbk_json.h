@@ -31,7 +31,7 @@ private:
 };
 
 // The most that json-c's tree of one text may take (48 MiB, estimated from the text before json-c builds it).
-// A reply of the service's shape takes about 1.2 kB a word, so some 40,000 words fit; the bound keeps the memory
+// A reply of the service's shape takes about 1 kB a word, so some 50,000 words fit; the bound keeps the memory
 // that reading a hostile text takes (millions of empty objects, say) within a fixed amount.
 inline constexpr std::size_t kMaxJsonTreeBytes = std::size_t{48} << 20U;
 
