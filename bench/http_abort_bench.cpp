@@ -24,7 +24,7 @@ void HttpGetAbortLatency(benchmark::State& state) {
         CancelToken token;
         Clock::time_point returned;
         std::thread worker([&] {
-            benchmark::DoNotOptimize(HttpGet(url, &token));
+            benchmark::DoNotOptimize(HttpGet(url, {.cancel = &token}));
             returned = Clock::now();
         });
         server.WaitForRequests(++requests);

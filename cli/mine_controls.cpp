@@ -81,11 +81,12 @@ void MineControls::SetStatusText(const Text& text) {
 
 void MineControls::EnableStart() {}
 
-void MineControls::QueryUnanswered(const Text& /*seed*/) {
-    if (m_unanswered++ == 0) {
-        m_progress.Warn("no reply from the recommendation service for line " + std::to_string(m_seedsDone + 1) +
-                        (m_level > 1 ? " of level " + std::to_string(m_level) : std::string()) +
-                        "; is it running at the address --service names?");
+void MineControls::SeedQueried(const Text& /*seed*/, const QueryReport& report) {
+    // The report comes before the progress status of its seed line, so the statuses so far give its index.
+    const std::string lineName = "line " + std::to_string(m_seedsDone + 1) +
+                                 (m_level > 1 ? " of level " + std::to_string(m_level) : std::string());
+    if (const std::string warning = m_warnings.Take(report, lineName); !warning.empty()) {
+        m_progress.Warn(warning);
     }
 }
 

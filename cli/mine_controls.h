@@ -1,10 +1,12 @@
 #pragma once
 
 #include "cli/progress.h"
+#include "cli/query_warnings.h"
 #include "cli/seed_input.h"
 #include "cli/word_writer.h"
 #include "mining/job_controls.h"
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 
@@ -17,8 +19,9 @@ namespace morvane {
 // owner touches the controls only between jobs.
 class MineControls final : public JobControls {
 public:
-    MineControls(WordWriter& writer, ProgressReporter& progress, int areaId)
-        : m_writer(writer), m_progress(progress), m_areaId(areaId) {}
+    // timeout is the run's --timeout, which the time-out warnings name.
+    MineControls(WordWriter& writer, ProgressReporter& progress, int areaId, std::chrono::milliseconds timeout)
+        : m_writer(writer), m_progress(progress), m_areaId(areaId), m_warnings(timeout) {}
 
     // Sets the seed box for the next job: level (from 1) and its seed lines.
     void BeginLevel(int level, SeedLines seeds);
@@ -39,11 +42,11 @@ public:
     void SetKeywordTotal(const Text& caption) override;
     void SetStatusText(const Text& text) override;
     void EnableStart() override;
-    // Warns once, naming the seed line, that the service did not reply; counts every such line.
-    void QueryUnanswered(const Text& seed) override;
+    // Warns about a request that brought no recommendation, naming the seed line (see QueryWarnings).
+    void SeedQueried(const Text& seed, const QueryReport& report) override;
 
-    // The seed lines of the whole run whose request got no reply.
-    std::size_t UnansweredQueries() const { return m_unanswered; }
+    // The counts of the failed requests of the whole run, one line per kind that happened more than once.
+    std::vector<std::string> QuerySummary() const { return m_warnings.Summary(); }
 
 private:
     WordWriter& m_writer;
@@ -55,7 +58,7 @@ private:
     std::size_t m_seedsDone = 0; // progress statuses so far: the index of the seed line being mined
     LineCounter m_boxLines;      // the lines the result box would hold
     bool m_outputFailed = false;
-    std::size_t m_unanswered = 0;
+    QueryWarnings m_warnings;
 };
 
 } // namespace morvane

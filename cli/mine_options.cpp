@@ -28,6 +28,8 @@ Options:
   --gbk              read seeds and write words as GBK with CR LF line ends, byte for byte the window's
                      output file (default: UTF-8 with LF)
   --pause MS         pause after each seed line, 0 to 86400000 milliseconds (default: 300)
+  --timeout SECONDS  give up a request that has not been answered within SECONDS (up to 86400, with up
+                     to three decimals), warn and go on with the next seed; 0: wait for ever (default: 60)
   --depth N          mine N levels: the words that level k writes are the seeds of level k+1 (default: 1)
   --unique           write each word once per run, and query each seed once
   --include WORD     keep only words that contain WORD; repeatable: any of them
@@ -45,8 +47,12 @@ the next level's seeds are the words the level wrote, and with --unique a seed a
 run is not queried again. Words are written byte for byte with --gbk and converted from GB18030 to UTF-8
 otherwise. Progress goes to standard error, in UTF-8.
 
-Exit status: 0 when the job ran to its end, 1 when the output cannot be written, 2 for a usage error,
-130 after SIGINT or SIGTERM (words already written stay, as whole lines).
+Seed lines whose request failed or brought something other than a recommendation (no reply, a time-out,
+an error page, a reply that is not UTF-8 or not JSON) are named in a warning, the first of each kind, and
+counted at the end; the run goes on. A reply over 32 MiB is refused.
+
+Exit status: 0 when the job ran to its end, 1 when the output cannot be written (a full disk keeps whole
+lines), 2 for a usage error, 130 after SIGINT or SIGTERM (words already written stay, as whole lines).
 )";
 
 enum class OptionKind {
@@ -55,6 +61,7 @@ enum class OptionKind {
     Output,
     Gbk,
     Pause,
+    Timeout,
     Depth,
     Unique,
     Include,
@@ -71,12 +78,13 @@ struct OptionSpec {
     bool takesValue;
 };
 
-constexpr std::array<OptionSpec, 13> kOptions{{
+constexpr std::array<OptionSpec, 14> kOptions{{
     {"--service", OptionKind::Service, true},
     {"--area", OptionKind::Area, true},
     {"--output", OptionKind::Output, true},
     {"--gbk", OptionKind::Gbk, false},
     {"--pause", OptionKind::Pause, true},
+    {"--timeout", OptionKind::Timeout, true},
     {"--depth", OptionKind::Depth, true},
     {"--unique", OptionKind::Unique, false},
     {"--include", OptionKind::Include, true},
@@ -95,6 +103,28 @@ std::optional<long long> ParseCount(std::string_view text, long long max) {
     long long value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A number of seconds, digits with up to three decimals ("60", "0.5"), at most max; in milliseconds.
+std::optional<std::chrono::milliseconds> ParseSeconds(std::string_view text, std::chrono::milliseconds max) {
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    if (point != std::string_view::npos && (fraction.empty() || fraction.size() > 3)) {
+        return std::nullopt;
+    }
+    const std::optional<long long> seconds = ParseCount(whole, max.count() / 1000);
+    std::string thousandths(fraction);
+    thousandths.resize(3, '0');
+    const std::optional<long long> part = ParseCount(thousandths, 999);
+    if (!seconds || !part) {
+        return std::nullopt;
+    }
+    const std::chrono::milliseconds value(*seconds * 1000 + *part);
+    if (value > max) {
         return std::nullopt;
     }
     return value;
@@ -200,6 +230,12 @@ std::string ApplyOption(OptionKind kind, std::string_view name, const std::strin
             return {};
         }
         return "bad pause " + quoted + " (expected 0 to 86400000 milliseconds)";
+    case OptionKind::Timeout:
+        if (const std::optional<std::chrono::milliseconds> timeout = ParseSeconds(value, kMaxRequestTimeout)) {
+            options.timeout = *timeout;
+            return {};
+        }
+        return "bad timeout " + quoted + " (expected 0 to 86400 seconds, such as 60 or 0.5)";
     case OptionKind::Depth:
         if (const std::optional<long long> depth = ParseCount(value, std::numeric_limits<int>::max());
             depth && *depth >= 1) {

@@ -8,6 +8,12 @@
 
 namespace morvane {
 
+// How long one request may take before the run goes on with the next seed, unless --timeout says otherwise.
+inline constexpr std::chrono::milliseconds kDefaultRequestTimeout{60'000};
+
+// The longest --timeout accepted (one day).
+inline constexpr std::chrono::milliseconds kMaxRequestTimeout{86'400'000};
+
 // How morvane-mine lays out the words it writes.
 enum class WordFormat {
     Txt, // one word a line
@@ -22,6 +28,7 @@ struct MineOptions {
     std::string outputFile; // empty: standard output
     bool gbk = false;       // GBK with CR LF instead of UTF-8 with LF, for seeds and words
     std::chrono::milliseconds pause = kSeedPause;
+    std::chrono::milliseconds timeout = kDefaultRequestTimeout; // per request; kNoTimeout for none
     int depth = 1;
     bool unique = false;
     std::vector<std::string> includes; // in the chosen encoding, as given

@@ -14,6 +14,7 @@
 #include <array>
 #include <fcntl.h>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <system_error>
 #include <unistd.h>
@@ -42,7 +43,9 @@ std::string ReadSeedBytes(const std::string& seedFile, std::istream& in, CancelT
     if (seedFile.empty() || seedFile == "-") {
         return ReadAll(in, bytes) ? std::string() : "cannot read standard input";
     }
-    const int fd = ::open(seedFile.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO that has no writer yet would otherwise hold the open, where no stop reaches it;
+    // the reading then waits for input in poll.
+    const int fd = ::open(seedFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return "cannot read " + seedFile + ": " + std::error_code(errno, std::generic_category()).message();
     }
@@ -124,11 +127,18 @@ int RunMine(const std::vector<std::string>& args, std::istream& in, std::ostream
     }
 
     StreamWordOutput streamOutput(out);
+    std::optional<FdWordOutput> standardOutput;
     FileWordOutput fileOutput;
     WordOutput* output = &streamOutput;
+    if (settings.outFd >= 0) {
+        output = &standardOutput.emplace(settings.outFd, &stop);
+    }
     const std::string outputName = options.outputFile.empty() ? "standard output" : options.outputFile;
     if (!options.outputFile.empty()) {
-        if (!fileOutput.Open(options.outputFile)) {
+        if (!fileOutput.Open(options.outputFile, &stop)) {
+            if (stop.IsCancelled()) {
+                return kExitInterrupted;
+            }
             err << kProgramName << "cannot create " << options.outputFile << ": " << fileOutput.Error() << std::endl;
             return kExitFailure;
         }
@@ -144,6 +154,11 @@ int RunMine(const std::vector<std::string>& args, std::istream& in, std::ostream
                                               .unique = options.unique,
                                               .filter = WordFilter(options.includes, options.excludes, options.gbk)});
     const auto outputFailed = [&] {
+        if (stop.IsCancelled()) {
+            // The output stalled until the stop: what went out is whole lines, and the stop is the news.
+            progress.Finished(Text(kStatusStopped));
+            return kExitInterrupted;
+        }
         progress.Warn("cannot write to " + outputName + ": " + writer.OutputError());
         return kExitFailure;
     };
@@ -151,10 +166,10 @@ int RunMine(const std::vector<std::string>& args, std::istream& in, std::ostream
         return outputFailed();
     }
 
-    MineControls controls(writer, progress, options.areaId);
+    MineControls controls(writer, progress, options.areaId, options.timeout);
     OutputTarget target;
     target.SetOutputMode(OutputTarget::kResultList);
-    MiningWorker worker(controls, target, RecommendationService(options.serviceBase), options.pause);
+    MiningWorker worker(controls, target, RecommendationService(options.serviceBase, options.timeout), options.pause);
     // Declared after the worker so that it is gone before the worker is.
     const CancelToken::Subscription endJob = stop.Subscribe([&worker] { worker.RequestEnd(); });
 
@@ -193,8 +208,8 @@ int RunMine(const std::vector<std::string>& args, std::istream& in, std::ostream
             return kExitInterrupted;
         }
     }
-    if (controls.UnansweredQueries() > 1) {
-        progress.Warn(std::to_string(controls.UnansweredQueries()) + " seed lines got no reply from the service");
+    for (const std::string& line : controls.QuerySummary()) {
+        progress.Warn(line);
     }
     if (writer.UnconvertibleWords() > 0) {
         progress.Warn(std::to_string(writer.UnconvertibleWords()) +

@@ -20,6 +20,9 @@ struct RunSettings {
     bool errIsTerminal = false;
     // Cancelled from another thread (the signal watcher) to end the run at once; exit status 130.
     CancelToken* stop = nullptr;
+    // When not -1, the descriptor of standard output: words that go there are written to it directly rather than
+    // through out, so that a full disk can be cut back to whole lines and a stalled reader cannot hold a stop.
+    int outFd = -1;
 };
 
 // Runs morvane-mine with args (without the program name): reads the seeds from the seed file or from in, mines

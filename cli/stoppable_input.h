@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/stop_pipe.h"
 #include "mining/cancel_token.h"
 
 #include <array>
@@ -14,7 +15,7 @@ namespace morvane {
 class StoppableInputBuffer final : public std::streambuf {
 public:
     StoppableInputBuffer(int fd, CancelToken* stop);
-    ~StoppableInputBuffer() override;
+    ~StoppableInputBuffer() override = default;
     StoppableInputBuffer(const StoppableInputBuffer&) = delete;
     StoppableInputBuffer& operator=(const StoppableInputBuffer&) = delete;
 
@@ -26,9 +27,7 @@ protected:
 
 private:
     int m_fd;
-    CancelToken* m_stop;
-    std::array<int, 2> m_wakePipe{-1, -1};
-    CancelToken::Subscription m_wake;
+    StopPipe m_stop;
     std::array<char, 65536> m_buffer{};
     int m_readError = 0;
 };

@@ -92,7 +92,9 @@ std::string ConvertEncoding(std::string_view bytes, const char* fromEncoding, co
     if (!cd.Valid()) {
         return {};
     }
-    std::string out(bytes.size() * 2 + 16, '\0');
+    // Enough for every pair of GBK, GB18030 and UTF-8 (a GBK pair becomes at most three UTF-8 bytes), so that a
+    // large text is converted without regrowing and the buffer stays within half again its size.
+    std::string out(bytes.size() + bytes.size() / 2 + 16, '\0');
     // iconv's interface takes a non-const input pointer but never writes through it.
     auto* in = const_cast<char*>(bytes.data());
     std::size_t inLeft = bytes.size();

@@ -11,12 +11,20 @@ namespace morvane {
 // or a success that is missing or not a string, gives no words; an element of list that is not an object, or
 // whose word is missing or not a string, is passed over and the other elements still count. A string's text ends
 // at its first NUL byte (a \u0000 escape), as every Text does; a word left empty by that is skipped. A reply that
-// does not parse (see ParseGbkJson, which also covers json-c's nesting limit) gives no words.
-void ExtractWords(std::string_view reply, WordList& words) {
-    const JsonDocument document = ParseGbkJson(reply);
+// does not parse (see ParseGbkJson, which also covers json-c's nesting limit and the size of its tree) gives no
+// words.
+ReplyReading ExtractWords(std::string_view reply, WordList& words) {
+    JsonFailure failure = JsonFailure::None;
+    const JsonDocument document = ParseGbkJson(reply, &failure);
+    if (failure != JsonFailure::None) {
+        return failure == JsonFailure::TooLarge ? ReplyReading::TooLarge : ReplyReading::NotJson;
+    }
     const std::optional<std::string_view> success = StringText(FindMember(document.Root(), "success"));
+    if (!success) {
+        return ReplyReading::OtherJson;
+    }
     if (success != "1") {
-        return;
+        return ReplyReading::Recommendation;
     }
     json_object* list = FindMember(FindMember(document.Root(), "data"), "list");
     const std::size_t count = json_object_is_type(list, json_type_array) ? json_object_array_length(list) : 0;
@@ -27,6 +35,7 @@ void ExtractWords(std::string_view reply, WordList& words) {
             words.emplace_back(*word);
         }
     }
+    return ReplyReading::Recommendation;
 }
 
 } // namespace morvane

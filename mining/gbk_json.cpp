@@ -50,6 +50,18 @@ constexpr char32_t kFirstSupplementary = 0x10000;
 // json-c takes a piece's length as an int.
 constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
 
+// Size of the pieces in which a rewritten string goes to json-c.
+constexpr std::size_t kRewriteChunk = std::size_t{64} << 10U;
+
+// What json-c's tree takes for each value, at most, malloc's own overhead and the slot of an array element
+// included (measured with json-c 0.16 and glibc; bench/reply_memory_bench checks it). A string costs
+// kStringCost plus its length in the text, whether it is a value or a member name (a name's copy and hash
+// entry cost less than a string value); a number or literal costs kScalarCost plus its length.
+constexpr std::size_t kObjectCost = 800;
+constexpr std::size_t kArrayCost = 160;
+constexpr std::size_t kStringCost = 96;
+constexpr std::size_t kScalarCost = 112;
+
 // GB18030 bytes of every code point U+0080..U+FFFF outside the surrogates, asked of the system's iconv once.
 class Gb18030Table {
 public:
@@ -198,11 +210,65 @@ void AppendForJsonC(std::string& out, char byte) {
     }
 }
 
+// json-c's tokener fed piece by piece until it completes one value or fails.
+class Tokener {
+public:
+    Tokener() = default;
+    ~Tokener() {
+        if (m_tok != nullptr) {
+            json_tokener_free(m_tok);
+        }
+    }
+    Tokener(const Tokener&) = delete;
+    Tokener& operator=(const Tokener&) = delete;
+
+    // Hands size bytes to json-c. False once it wants no more: it has completed its value or failed.
+    bool Feed(const char* data, std::size_t size) {
+        while (!m_done && size > 0) {
+            const std::size_t piece = std::min(size, kMaxPiece);
+            json_object* value = json_tokener_parse_ex(m_tok, data, static_cast<int>(piece));
+            const json_tokener_error error = json_tokener_get_error(m_tok);
+            if (error == json_tokener_continue) {
+                data += piece;
+                size -= piece;
+                continue;
+            }
+            m_done = true;
+            JsonDocument document(value);
+            if (error == json_tokener_success) {
+                m_completed = true;
+                m_value = std::move(document);
+            }
+        }
+        return !m_done;
+    }
+
+    // The completed value; empty when json-c failed or has not completed one. Sets failure to None when json-c
+    // completed a value (null gives an empty document too), else to Syntax.
+    JsonDocument TakeValue(JsonFailure& failure) {
+        failure = m_completed ? JsonFailure::None : JsonFailure::Syntax;
+        return std::move(m_value);
+    }
+
+private:
+    json_tokener* m_tok = json_tokener_new();
+    bool m_done = m_tok == nullptr;
+    bool m_completed = false;
+    JsonDocument m_value;
+};
+
 // Decodes the string whose body starts at p by the GBK rules and appends it to out as a double-quoted string
-// json-c reads back to the same bytes. False when an escape makes the text fail to parse.
-bool RewriteString(const char* p, const char* end, char quote, std::string& out) {
+// json-c reads back to the same bytes. Whenever out has grown to kRewriteChunk it goes to tokener, so a long
+// string never needs its rewritten form (up to six times its size) in one piece. False when an escape makes
+// the text fail to parse.
+bool RewriteString(const char* p, const char* end, char quote, std::string& out, Tokener& tokener) {
     out += '"';
     while (p < end && *p != quote) {
+        if (out.size() >= kRewriteChunk) {
+            // A tokener that stops here has failed; the caller's next Feed finds it done.
+            tokener.Feed(out.data(), out.size());
+            out.clear();
+        }
         const char c = *p;
         if (IsLeadByte(c)) {
             if (end - p < 2) {
@@ -328,50 +394,12 @@ const char* SkipComment(const char* p, const char* end) {
     return end;
 }
 
-// json-c's tokener fed piece by piece until it completes one value or fails.
-class Tokener {
-public:
-    Tokener() = default;
-    ~Tokener() {
-        if (m_tok != nullptr) {
-            json_tokener_free(m_tok);
-        }
-    }
-    Tokener(const Tokener&) = delete;
-    Tokener& operator=(const Tokener&) = delete;
-
-    // Hands size bytes to json-c. False once it wants no more: it has completed its value or failed.
-    bool Feed(const char* data, std::size_t size) {
-        while (!m_done && size > 0) {
-            const std::size_t piece = std::min(size, kMaxPiece);
-            json_object* value = json_tokener_parse_ex(m_tok, data, static_cast<int>(piece));
-            const json_tokener_error error = json_tokener_get_error(m_tok);
-            if (error == json_tokener_continue) {
-                data += piece;
-                size -= piece;
-                continue;
-            }
-            m_done = true;
-            JsonDocument document(value);
-            if (error == json_tokener_success) {
-                m_value = std::move(document);
-            }
-        }
-        return !m_done;
-    }
-
-    // The completed value; empty when json-c failed or has not completed one.
-    JsonDocument TakeValue() { return std::move(m_value); }
-
-private:
-    json_tokener* m_tok = json_tokener_new();
-    bool m_done = m_tok == nullptr;
-    JsonDocument m_value;
-};
-
 } // namespace
 
-JsonDocument ParseGbkJson(std::string_view text) {
+JsonDocument ParseGbkJson(std::string_view text, JsonFailure* failure) {
+    JsonFailure ignored = JsonFailure::None;
+    JsonFailure& result = failure != nullptr ? *failure : ignored;
+    result = JsonFailure::Syntax;
     text = text.substr(0, text.find('\0'));
     Tokener tokener;
     const char* const end = text.data() + text.size();
@@ -380,6 +408,17 @@ JsonDocument ParseGbkJson(std::string_view text) {
     std::size_t depth = 0; // of objects and arrays around p
     bool valueEnded = false;
     std::string rewritten;
+    // What json-c's tree would take for the values scanned so far. The scan runs ahead of what json-c is given,
+    // so a text whose tree would grow too large is refused before json-c has built more than the limit.
+    std::size_t treeBytes = 0;
+    const auto grow = [&treeBytes](std::size_t bytes) {
+        treeBytes += bytes;
+        return treeBytes <= kMaxJsonTreeBytes;
+    };
+    const auto tooLarge = [&result] {
+        result = JsonFailure::TooLarge;
+        return JsonDocument();
+    };
     // The scan stops where the first value ends, and json-c is given nothing after it: json-c would go on to eat
     // white space and comments there and fail on a stray '/', where the rule is that everything after the value
     // is ignored.
@@ -387,16 +426,19 @@ JsonDocument ParseGbkJson(std::string_view text) {
         const char c = *p;
         if (c == '"' || c == '\'') {
             const StringScan scan = ScanString(p + 1, end, c);
+            if (!grow(kStringCost + static_cast<std::size_t>(scan.end - p))) {
+                return tooLarge();
+            }
             if (scan.kind != StringKind::Plain) {
                 if (!tokener.Feed(fed, static_cast<std::size_t>(p - fed))) {
-                    return tokener.TakeValue();
+                    return tokener.TakeValue(result);
                 }
                 rewritten.clear();
-                if (scan.kind == StringKind::Unterminated || !RewriteString(p + 1, end, c, rewritten)) {
+                if (scan.kind == StringKind::Unterminated || !RewriteString(p + 1, end, c, rewritten, tokener)) {
                     return {};
                 }
                 if (!tokener.Feed(rewritten.data(), rewritten.size())) {
-                    return tokener.TakeValue();
+                    return tokener.TakeValue(result);
                 }
                 fed = scan.end;
             }
@@ -405,6 +447,9 @@ JsonDocument ParseGbkJson(std::string_view text) {
         } else if (c == '/') {
             p = SkipComment(p, end);
         } else if (c == '{' || c == '[') {
+            if (!grow(c == '{' ? kObjectCost : kArrayCost)) {
+                return tooLarge();
+            }
             ++depth;
             ++p;
         } else if (c == '}' || c == ']') {
@@ -413,12 +458,16 @@ JsonDocument ParseGbkJson(std::string_view text) {
                 --depth;
             }
             valueEnded = depth == 0; // closes the root value (or is a stray one, which json-c rejects)
-        } else if (depth == 0 && IsScalarByte(c)) {
-            // A number or literal at the root: json-c's own reading of it ends within this run, or fails.
+        } else if (IsScalarByte(c)) {
+            // A number or literal. At the root json-c's own reading of it ends within this run, or fails.
+            const char* const start = p;
             while (p != end && IsScalarByte(*p)) {
                 ++p;
             }
-            valueEnded = true;
+            if (!grow(kScalarCost + static_cast<std::size_t>(p - start))) {
+                return tooLarge();
+            }
+            valueEnded = depth == 0;
         } else {
             ++p;
         }
@@ -432,7 +481,7 @@ JsonDocument ParseGbkJson(std::string_view text) {
         // The terminating NUL completes a value that only ends with the text, such as a number at the root.
         tokener.Feed("", 1);
     }
-    return tokener.TakeValue();
+    return tokener.TakeValue(result);
 }
 
 json_object* FindMember(json_object* object, const char* name) {

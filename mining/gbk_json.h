@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -29,6 +30,18 @@ private:
     json_object* m_root = nullptr;
 };
 
+// The most that json-c's tree of one text may take (48 MiB, estimated from the text before json-c builds it).
+// A reply of the service's shape takes about 1 kB a word, so some 50,000 words fit; the bound keeps the memory
+// that reading a hostile text takes (millions of empty objects, say) within a fixed amount.
+inline constexpr std::size_t kMaxJsonTreeBytes = std::size_t{48} << 20U;
+
+// Why ParseGbkJson gave no value.
+enum class JsonFailure {
+    None,     // a value was read (null gives an empty document all the same)
+    Syntax,   // the text is not JSON by the GBK reading rules
+    TooLarge, // its tree would take more than kMaxJsonTreeBytes
+};
+
 // Parses the first JSON value of text (GBK) with json-c, read by the GBK rules: white space and comments before
 // the value are skipped and everything after it is ignored; inside a string a byte 0x81..0xFE and the byte after
 // it are one character, copied unchanged, that neither ends the string nor starts an escape; \" \' \/ \\ \b \f \n
@@ -36,8 +49,9 @@ private:
 // pair as one character) as its GB18030 bytes; a backslash before any other character stays, with that character.
 // The text is read up to its first NUL byte. Empty document when the text is empty, ends before its value does,
 // does not start with a value, nests deeper than json-c allows, or holds a \u escape without four hexadecimal
-// digits, a lone surrogate, or a code without a GB18030 form.
-JsonDocument ParseGbkJson(std::string_view text);
+// digits, a lone surrogate, or a code without a GB18030 form; empty too when the values of text up to the end of
+// its first value would take json-c more than kMaxJsonTreeBytes. failure, when given, tells which.
+JsonDocument ParseGbkJson(std::string_view text, JsonFailure* failure = nullptr);
 
 // The value of member name of object (its last occurrence when the name repeats), or nullptr when object is not
 // a JSON object or has no such member.

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -114,25 +115,43 @@ std::optional<std::size_t> RequestTargetLength(const std::string& url) {
     return length;
 }
 
+// Collects the body, refusing one that would pass its size limit.
 struct BodySink {
-    std::string body;
-    bool failed = false;
+    CURL* easy = nullptr;
+    std::size_t maxBytes = kMaxReplyBytes;
+    std::string body{};
+    bool tooLarge = false;
+    bool outOfMemory = false;
 };
 
 size_t AppendBody(char* data, size_t size, size_t count, void* userData) {
     auto* sink = static_cast<BodySink*>(userData);
     const size_t length = size * count;
+    if (length > sink->maxBytes - sink->body.size()) {
+        // Returning a short count makes libcurl end the transfer with a write error.
+        sink->tooLarge = true;
+        return 0;
+    }
     try {
+        if (sink->body.empty()) {
+            // A body of announced length is held in one piece, rather than in doublings that can take three
+            // times its size while the last one is copied.
+            curl_off_t announced = -1;
+            if (curl_easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+                announced > 0 && static_cast<std::uint64_t>(announced) <= sink->maxBytes) {
+                sink->body.reserve(static_cast<std::size_t>(announced));
+            }
+        }
         sink->body.append(data, length);
     } catch (const std::bad_alloc&) {
-        // Returning a short count makes libcurl end the transfer with a write error.
-        sink->failed = true;
+        sink->outOfMemory = true;
         return 0;
     }
     return length;
 }
 
-bool Configure(CURL* easy, const std::string& url, const HeaderList& headers, BodySink& sink) {
+bool Configure(CURL* easy, const std::string& url, const HeaderList& headers, const HttpGetOptions& options,
+               BodySink& sink) {
     bool ok = true;
     const auto set = [&](CURLoption option, auto value) {
         ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
@@ -149,39 +168,72 @@ bool Configure(CURL* easy, const std::string& url, const HeaderList& headers, Bo
     set(CURLOPT_PROXY, "");
     set(CURLOPT_FOLLOWLOCATION, 0L);
     set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_TIMEOUT_MS, static_cast<long>(options.timeout.count()));
+    // Refuses a body whose announced length is too large before any of it is read; AppendBody catches the rest.
+    set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
     set(CURLOPT_WRITEFUNCTION, &AppendBody);
     set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
     return ok;
 }
 
+// Runs the attached transfer until it ends; its result, or nullopt when it was cancelled or the multi interface
+// failed.
+std::optional<CURLcode> Perform(CURLM* multi, CancelToken* cancel) {
+    const auto cancelled = [cancel] { return cancel != nullptr && cancel->IsCancelled(); };
+    int running = 1;
+    while (running != 0) {
+        if (cancelled() || curl_multi_perform(multi, &running) != CURLM_OK) {
+            return std::nullopt;
+        }
+        if (running != 0 && curl_multi_poll(multi, nullptr, 0, kPollLimitMs, nullptr) != CURLM_OK) {
+            return std::nullopt;
+        }
+    }
+    if (cancelled()) {
+        return std::nullopt;
+    }
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE) {
+            return message->data.result;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-std::string HttpGet(const std::string& url, CancelToken* cancel, bool* answered) {
-    if (answered != nullptr) {
-        *answered = false;
-    }
+HttpGetResult HttpGet(const std::string& url, const HttpGetOptions& options) {
+    HttpGetResult reply;
+    CancelToken* const cancel = options.cancel;
     if (cancel != nullptr && cancel->IsCancelled()) {
-        return {};
+        reply.outcome = HttpOutcome::Cancelled;
+        return reply;
     }
     const std::optional<std::size_t> targetLength = RequestTargetLength(url);
-    if (!targetLength || *targetLength > kMaxRequestTargetLength) {
-        return {};
+    if (!targetLength) {
+        return reply;
     }
+    if (*targetLength > kMaxRequestTargetLength) {
+        reply.outcome = HttpOutcome::TargetTooLong;
+        return reply;
+    }
+    reply.outcome = HttpOutcome::NoReply;
     if (!EnsureCurlInitialised()) {
-        return {};
+        return reply;
     }
 
     // Replaces libcurl's own Accept line with the same value, so the header set does not depend on its defaults.
     const HeaderList headers(curl_slist_append(nullptr, "Accept: */*"));
-    BodySink sink;
     const EasyHandle easy(curl_easy_init());
     const MultiHandle multi(curl_multi_init());
-    if (!headers || !easy || !multi || !Configure(easy.get(), url, headers, sink)) {
-        return {};
+    BodySink sink{.easy = easy.get(), .maxBytes = options.maxBodyBytes, .tooLarge = false, .outOfMemory = false};
+    if (!headers || !easy || !multi || !Configure(easy.get(), url, headers, options, sink)) {
+        return reply;
     }
     const MultiAttachment attachment(multi.get(), easy.get());
     if (!attachment.Attached()) {
-        return {};
+        return reply;
     }
     // Declared after the handles, so it ends (waiting for a waker in progress) before they are cleaned up.
     CancelToken::Subscription wake;
@@ -189,27 +241,35 @@ std::string HttpGet(const std::string& url, CancelToken* cancel, bool* answered)
         CURLM* multiHandle = multi.get();
         wake = cancel->Subscribe([multiHandle] { curl_multi_wakeup(multiHandle); });
     }
-    const auto cancelled = [cancel] { return cancel != nullptr && cancel->IsCancelled(); };
 
-    int running = 1;
-    while (running != 0) {
-        if (cancelled() || curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            return {};
-        }
-        if (running != 0 && curl_multi_poll(multi.get(), nullptr, 0, kPollLimitMs, nullptr) != CURLM_OK) {
-            return {};
-        }
+    const std::optional<CURLcode> result = Perform(multi.get(), cancel);
+    if (cancel != nullptr && cancel->IsCancelled()) {
+        reply.outcome = HttpOutcome::Cancelled;
+        return reply;
     }
-    if (cancelled() || sink.failed) {
-        return {};
+    long status = 0;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+        reply.status = static_cast<int>(status);
     }
-    if (answered != nullptr) {
-        long status = 0;
-        *answered = curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0;
+    if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+        reply.outcome = HttpOutcome::TooLarge;
+        return reply;
+    }
+    if (sink.outOfMemory) {
+        reply.outcome = HttpOutcome::OutOfMemory;
+        return reply;
+    }
+    if (result == CURLE_OK) {
+        reply.outcome = HttpOutcome::Complete;
+    } else if (result == CURLE_OPERATION_TIMEDOUT) {
+        reply.outcome = HttpOutcome::TimedOut;
+    } else {
+        reply.outcome = reply.status > 0 ? HttpOutcome::BrokenOff : HttpOutcome::NoReply;
     }
     // Whatever ended the transfer, the bytes of the body that arrived are the result: none when it failed before
     // the body, part of it when the body broke off.
-    return std::move(sink.body);
+    reply.body = std::move(sink.body);
+    return reply;
 }
 
 } // namespace morvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mining/query_outcome.h"
 #include "mining/text.h"
 
 #include <cstddef>
@@ -43,9 +44,13 @@ public:
     // Enables the Start button (开始获取_按钮).
     virtual void EnableStart() = 0;
 
-    // Called on the job's thread when the request for seed got no reply at all (no connection, or a request
-    // that could not be sent). The job goes on as ever; the window shows nothing, a batch front end may warn.
-    virtual void QueryUnanswered(const Text& seed) { (void)seed; }
+    // Called on the job's thread after the request for every non-empty seed line, with what became of it
+    // (a recommendation, no reply, a time-out, an error page...). The job goes on as ever; the window shows
+    // nothing, a batch front end may warn.
+    virtual void SeedQueried(const Text& seed, const QueryReport& report) {
+        (void)seed;
+        (void)report;
+    }
 
     // Called on the job's thread when the job could not get memory. The job has already been unwound and ends
     // right after, not run to its end; a front end reports the failure as it sees fit.

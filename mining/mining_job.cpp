@@ -99,14 +99,12 @@ bool MiningJob(JobContext& context) {
             return false;
         }
         if (!seed.empty()) {
-            bool answered = false;
-            const WordList words = context.service.FetchRecommendations(seed, areaIdText, &cancel, &answered);
+            QueryReport report;
+            const WordList words = context.service.FetchRecommendations(seed, areaIdText, &cancel, &report);
             if (cancel.IsCancelled()) {
                 return false;
             }
-            if (!answered) {
-                controls.QueryUnanswered(seed);
-            }
+            controls.SeedQueried(seed, report);
             EmitWords(words, context);
         }
         ++counter;

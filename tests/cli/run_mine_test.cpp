@@ -252,6 +252,71 @@ TEST_F(RunMineTest, serviceThatDoesNotReplyIsNamedOnceThenCounted) {
     EXPECT_EQ(result.out, "");
 }
 
+TEST_F(RunMineTest, requestThatTimesOutIsNamedAndTheRunGoesOn) {
+    server.SetHandler([](const RecordedRequest& request) {
+        return test::RequestedSeed(request) == "手机" ? test::WordsReply({"手机壳"})
+                                                      : ScriptedReply{.kind = ScriptedReply::Kind::Silent};
+    });
+    const MineResult result = Mine({"--quiet", "--timeout", "0.1"}, "旅游\n手机\n咖啡\n");
+    EXPECT_EQ(result.status, kExitSuccess);
+    EXPECT_EQ(result.out, "手机壳\n");
+    EXPECT_EQ(result.err, "morvane-mine: no reply from the recommendation service for line 1 within 0.1 s (--timeout); "
+                          "going on with the next seed\n"
+                          "morvane-mine: 2 seed lines got no reply within 0.1 s\n");
+    EXPECT_EQ(RequestedSeeds(server), (std::vector<std::string>{"旅游", "手机", "咖啡"}));
+}
+
+// Each kind of reply that is no recommendation is named once, with the first seed line that got it, and counted
+// at the end when it came again; the run goes on and its status stays 0.
+TEST_F(RunMineTest, repliesThatAreNoRecommendationAreNamedOncePerKindThenCounted) {
+    const std::map<std::string, ScriptedReply> replies = {
+        {"a", ScriptedReply{.status = 404, .body = "<html><body>Not Found</body></html>"}},
+        {"b", ScriptedReply{.status = 500, .body = "failure"}},
+        {"c", ScriptedReply{.body = "<!DOCTYPE html>\n<html></html>"}},
+        {"d", ScriptedReply{.body = Gbk(R"({"success":"1","data":{"list":[{"word":"手机"}]}})")}},
+        {"e", test::WordsReply({"😀"})},
+        {"f", ScriptedReply{.body = "words: none"}},
+        {"g", ScriptedReply{.body = R"(["手机"])"}},
+    };
+    server.SetHandler([&](const RecordedRequest& request) {
+        const auto found = replies.find(test::RequestedSeed(request));
+        return found != replies.end() ? found->second : test::WordsReply({"手机壳"});
+    });
+
+    const MineResult result = Mine({"--quiet"}, "手机\na\nb\nc\nd\ne\nf\ng\na\nf\n");
+
+    EXPECT_EQ(result.status, kExitSuccess);
+    EXPECT_EQ(result.out, "手机壳\n");
+    EXPECT_EQ(result.err,
+              "morvane-mine: the recommendation service answered line 2 with status 404, not a recommendation; is "
+              "--service the right address?\n"
+              "morvane-mine: the recommendation service answered line 4 with an HTML page, not a recommendation; is "
+              "--service the right address?\n"
+              "morvane-mine: the reply of the recommendation service for line 5 is not UTF-8 text; no words from it\n"
+              "morvane-mine: the reply of the recommendation service for line 6 holds a character that GBK lacks, "
+              "which leaves the whole reply unreadable; no words from it\n"
+              "morvane-mine: the reply of the recommendation service for line 7 is not JSON; no words from it\n"
+              "morvane-mine: the reply of the recommendation service for line 8 is JSON but not a recommendation; "
+              "no words from it\n"
+              "morvane-mine: 3 seed lines got an error status from the service\n"
+              "morvane-mine: 2 seed lines got a reply that is not JSON\n");
+}
+
+TEST_F(RunMineTest, seedTooLongToSendIsNamedAndNotSent) {
+    std::string longSeed;
+    for (int i = 0; i < 220; ++i) {
+        longSeed += "中";
+    }
+    const MineResult result = Mine({"--quiet"}, "手机\n" + longSeed + "\n旅游\n" + longSeed + "\n");
+    EXPECT_EQ(result.status, kExitSuccess);
+    EXPECT_EQ(result.err, "morvane-mine: line 2 is too long to ask the service: its request would pass 2047 "
+                          "characters; not sent\n"
+                          "morvane-mine: line 4 is too long to ask the service: its request would pass 2047 "
+                          "characters; not sent\n");
+    EXPECT_EQ(RequestedSeeds(server), (std::vector<std::string>{"手机", "旅游"}));
+    EXPECT_EQ(result.out, "手机壳\n手机支架\n旅游攻略\n手机旅游\n");
+}
+
 TEST_F(RunMineTest, wordsOutsideGbkAreWrittenAsUtf8) {
     // \u escapes of characters that GBK lacks come through as four-byte GB18030 forms.
     server.AnswerAll(test::WordsReply({R"(\ud83d\ude00\u20ac\u00e9)"}));

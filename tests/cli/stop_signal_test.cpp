@@ -1,88 +1,32 @@
-// SIGINT and SIGTERM against the real morvane-mine binary.
+// SIGINT and SIGTERM against the real morvane-mine binary: while the service is silent, at start-up, and while
+// the run waits for a FIFO or a pipe that nobody serves.
 #include "cli/run_mine.h"
+#include "tests/cli/mine_process.h"
 #include "tests/cli/mine_test_support.h"
 #include "tests/support/case_name.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace morvane {
 namespace {
 
+using test::MineProcess;
 using test::RecordedRequest;
 using test::ScriptedReply;
 using test::ScriptedServer;
+using test::StandardStream;
 using test::TempDir;
-
-// A morvane-mine process with its standard output and error going to files; stdin reads /dev/null.
-class MineProcess {
-public:
-    MineProcess(const std::vector<std::string>& args, const std::filesystem::path& out,
-                const std::filesystem::path& err) {
-        std::vector<std::string> argv{MORVANE_MINE_PATH};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> pointers;
-        pointers.reserve(argv.size() + 1);
-        for (std::string& arg : argv) {
-            pointers.push_back(arg.data());
-        }
-        pointers.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        // The child starts as a shell would start it: no signal blocked, none ignored.
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGTERM);
-        sigaddset(&defaults, SIGPIPE);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        m_spawned = posix_spawn(&m_pid, argv[0].c_str(), &actions, &attributes, pointers.data(), environ) == 0;
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-
-    ~MineProcess() {
-        if (m_spawned && !m_waited) {
-            ::kill(m_pid, SIGKILL);
-            (void)Wait();
-        }
-    }
-    MineProcess(const MineProcess&) = delete;
-    MineProcess& operator=(const MineProcess&) = delete;
-
-    bool Spawned() const { return m_spawned; }
-    void Signal(int signal) const { ::kill(m_pid, signal); }
-
-    // Waits for the process to end; its exit status, or -1 when a signal ended it.
-    int Wait() {
-        int status = 0;
-        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        m_waited = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    bool m_spawned = false;
-    bool m_waited = false;
-};
 
 struct SignalCase {
     std::string name;
@@ -117,7 +61,8 @@ protected:
 };
 
 TEST_P(StopSignalTest, signalWhileTheServiceIsSilentEndsWith130AndWholeLines) {
-    MineProcess process(Args(), dir / "out", dir / "err");
+    MineProcess process(Args(),
+                        {.out = StandardStream::ToFile(dir / "out"), .err = StandardStream::ToFile(dir / "err")});
     ASSERT_TRUE(process.Spawned());
     ASSERT_TRUE(server.WaitForRequests(2));
 
@@ -139,13 +84,176 @@ TEST(StopSignalWatcherTest, runToItsEndReleasesTheWatcherAndExitsZero) {
     server.SetHandler(test::DictionaryHandler({{"手机", {"手机壳"}}}));
     test::WriteFileBytes(dir / "seeds.txt", "手机\n");
 
-    MineProcess process({"--service", server.BaseUrl(), "--pause", "0", (dir / "seeds.txt").string()}, dir / "out",
-                        dir / "err");
+    MineProcess process({"--service", server.BaseUrl(), "--pause", "0", (dir / "seeds.txt").string()},
+                        {.out = StandardStream::ToFile(dir / "out"), .err = StandardStream::ToFile(dir / "err")});
     ASSERT_TRUE(process.Spawned());
 
     EXPECT_EQ(process.Wait(), kExitSuccess);
     EXPECT_EQ(test::ReadFileBytes(dir / "out"), "手机壳\n");
     EXPECT_EQ(test::ReadFileBytes(dir / "err"), "正在挖(100%)...\n停止挖！\n");
+}
+
+// A signal that comes while the shared libraries are initialised, before main, is held until the watcher takes
+// it, rather than ending the process by its default action.
+TEST(EarlySignalTest, signalBeforeMainEndsTheRunWith130) {
+    TempDir dir;
+    ScriptedServer server;
+    server.AnswerAll(ScriptedReply{.kind = ScriptedReply::Kind::Silent});
+    test::WriteFileBytes(dir / "seeds.txt", "手机\n");
+    std::string asanOptions = "verify_asan_link_order=0";      // the preloaded library comes before AddressSanitizer's
+    if (const char* inherited = std::getenv("ASAN_OPTIONS")) { // NOLINT(concurrency-mt-unsafe)
+        asanOptions = std::string(inherited) + ":" + asanOptions;
+    }
+
+    MineProcess process({"--service", server.BaseUrl(), "--quiet", (dir / "seeds.txt").string()},
+                        {.environment = {"LD_PRELOAD=" MORVANE_RAISE_SIGINT_PRELOAD, "ASAN_OPTIONS=" + asanOptions}});
+    ASSERT_TRUE(process.Spawned());
+
+    EXPECT_EQ(process.Wait(), kExitInterrupted);
+}
+
+// A pipe that the test never reads while the process runs.
+class StalledPipe {
+public:
+    StalledPipe() { (void)::pipe2(m_fds.data(), O_CLOEXEC); }
+    ~StalledPipe() {
+        for (const int fd : m_fds) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    StalledPipe(const StalledPipe&) = delete;
+    StalledPipe& operator=(const StalledPipe&) = delete;
+    StalledPipe(StalledPipe&&) = delete;
+    StalledPipe& operator=(StalledPipe&&) = delete;
+
+    int WriteEnd() const { return m_fds[1]; }
+
+    // Fills the pipe to the brim with 'f', so that the first write of the process blocks.
+    void Fill() {
+        // Filled without blocking, then made blocking again: the process gets it as a shell would hand it over.
+        const int flags = ::fcntl(m_fds[1], F_GETFL);
+        ::fcntl(m_fds[1], F_SETFL, flags | O_NONBLOCK);
+        const std::string chunk(4096, 'f');
+        for (const std::size_t size : {chunk.size(), std::size_t{1}}) {
+            while (::write(m_fds[1], chunk.data(), size) > 0) {
+            }
+        }
+        ::fcntl(m_fds[1], F_SETFL, flags);
+    }
+
+    // Waits until the pipe holds bytes and has no room left: a writer with more to write is held there.
+    bool WaitUntilFull(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int held = 0;
+            pollfd room{m_fds[1], POLLOUT, 0};
+            if (::ioctl(m_fds[0], FIONREAD, &held) == 0 && held > 0 && ::poll(&room, 1, 0) == 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+
+    // Everything the pipe holds, less the filling, once every writer is gone.
+    std::string Drain() {
+        ::close(m_fds[1]);
+        m_fds[1] = -1;
+        std::string bytes;
+        std::array<char, 65536> buffer{};
+        for (ssize_t n = 0; (n = ::read(m_fds[0], buffer.data(), buffer.size())) > 0;) {
+            bytes.append(buffer.data(), static_cast<std::size_t>(n));
+        }
+        return bytes.substr(std::min(bytes.size(), bytes.find_first_not_of('f')));
+    }
+
+private:
+    std::array<int, 2> m_fds{-1, -1};
+};
+
+// The run waits where nothing but a signal can end the wait: a FIFO that nobody opens, a pipe that nobody reads.
+class BlockedRunTest : public testing::Test {
+protected:
+    BlockedRunTest() {
+        server.SetHandler(test::DictionaryHandler({{"手机", {"手机壳", "手机支架"}}}));
+        test::WriteFileBytes(dir / "seeds.txt", "手机\n");
+    }
+
+    std::vector<std::string> Args(std::vector<std::string> more) const {
+        std::vector<std::string> args{"--service", server.BaseUrl(), "--pause", "0"};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+
+    // Makes a FIFO at dir/name.
+    std::string Fifo(const std::string& name) const {
+        std::string path = (dir / name).string();
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        return path;
+    }
+
+    TempDir dir;
+    ScriptedServer server;
+};
+
+TEST_F(BlockedRunTest, signalWhileOpeningAnOutputFifoWithoutReaderEndsWith130) {
+    const std::string fifo = Fifo("words.fifo");
+    MineProcess process(Args({"--output", fifo, (dir / "seeds.txt").string()}));
+    ASSERT_TRUE(process.WaitUntilMainThreadSleeps());
+
+    process.Signal(SIGINT);
+
+    EXPECT_EQ(process.Wait(), kExitInterrupted);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(BlockedRunTest, signalWhileASeedFifoHasNoWriterEndsWith130) {
+    const std::string fifo = Fifo("seeds.fifo");
+    MineProcess process(Args({fifo}));
+    ASSERT_TRUE(process.WaitUntilMainThreadSleeps());
+
+    process.Signal(SIGTERM);
+
+    EXPECT_EQ(process.Wait(), kExitInterrupted);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(BlockedRunTest, signalWhileStandardOutputIsFullEndsWith130AndWholeLines) {
+    // More words than the pipe holds, so that the run is held with words still to write.
+    std::vector<std::string> words;
+    std::string all;
+    for (int i = 0; i < 6000; ++i) {
+        words.push_back("手机壳款式" + std::to_string(i));
+        all += words.back() + "\n";
+    }
+    server.SetHandler(test::DictionaryHandler({{"手机", words}}));
+    StalledPipe out;
+    MineProcess process(Args({"--quiet", (dir / "seeds.txt").string()}), {.out = StandardStream::Copy(out.WriteEnd())});
+    ASSERT_TRUE(out.WaitUntilFull());
+
+    process.Signal(SIGINT);
+
+    EXPECT_EQ(process.Wait(), kExitInterrupted);
+    const std::string written = out.Drain();
+    EXPECT_FALSE(written.empty());
+    EXPECT_LT(written.size(), all.size());
+    EXPECT_TRUE(all.starts_with(written) && written.ends_with("\n"));
+}
+
+TEST_F(BlockedRunTest, signalWhileStandardErrorIsFullEndsWith130) {
+    StalledPipe err;
+    err.Fill();
+    MineProcess process(Args({"--output", (dir / "words.txt").string(), (dir / "seeds.txt").string()}),
+                        {.err = StandardStream::Copy(err.WriteEnd())});
+    ASSERT_TRUE(server.WaitForRequests(1)); // the progress comes next, into the full pipe
+
+    process.Signal(SIGINT);
+
+    EXPECT_EQ(process.Wait(), kExitInterrupted);
+    const std::string words = test::ReadFileBytes(dir / "words.txt");
+    EXPECT_TRUE(words.empty() || words == "手机壳\n手机支架\n") << words;
 }
 
 } // namespace

@@ -132,7 +132,7 @@ TEST_P(ResultLineCountTest, countsTheLinesTheResultBoxWouldHold) {
     WordWriter writer(output, {});
     std::ostringstream err;
     ProgressReporter progress(err, false, true);
-    MineControls controls(writer, progress, 0);
+    MineControls controls(writer, progress, 0, kDefaultRequestTimeout);
     controls.BeginLevel(1, {});
     std::string box;
     for (const std::string& text : GetParam().appends) {

@@ -201,6 +201,83 @@ TEST(ExtractWordsNestingTest, moderateNestingInIgnoredMembersStillGivesWords) {
     EXPECT_EQ(words, WordList{"a"});
 }
 
+struct ReadingCase {
+    const char* name;
+    std::string reply;
+    ReplyReading reading;
+};
+
+class ReplyReadingTest : public testing::TestWithParam<ReadingCase> {};
+
+TEST_P(ReplyReadingTest, tellsARecommendationFromOtherTexts) {
+    WordList words;
+    EXPECT_EQ(ExtractWords(GetParam().reply, words), GetParam().reading);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, ReplyReadingTest,
+    testing::Values(ReadingCase{"withWords", Reply(R"({"word":"a"})"), ReplyReading::Recommendation},
+                    ReadingCase{"successNotOne", R"({"success":"0"})", ReplyReading::Recommendation},
+                    ReadingCase{"successWithoutData", R"({"success":"1"})", ReplyReading::Recommendation},
+                    ReadingCase{"empty", "", ReplyReading::NotJson},
+                    ReadingCase{"text", "no words today", ReplyReading::NotJson},
+                    ReadingCase{"cutShort", R"({"success":"1","data":{"li)", ReplyReading::NotJson},
+                    ReadingCase{"array", R"(["a"])", ReplyReading::OtherJson},
+                    ReadingCase{"null", "null", ReplyReading::OtherJson},
+                    ReadingCase{"successNumber", R"({"success":1})", ReplyReading::OtherJson},
+                    ReadingCase{"noSuccess", R"({"data":{"list":[]}})", ReplyReading::OtherJson}),
+    test::CaseName());
+
+// entries copies of entry, comma separated, as the body of data.list.
+std::string Entries(const std::string& entry, std::size_t count) {
+    std::string entries;
+    entries.reserve((entry.size() + 1) * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        entries += i == 0 ? "" : ",";
+        entries += entry;
+    }
+    return entries;
+}
+
+// What json-c's tree may take is bounded, whatever the size of the text: values beyond the bound are refused
+// before json-c has built them.
+TEST(ReplyTreeLimitTest, replyWhoseTreeWouldPassTheLimitIsRefused) {
+    const std::size_t kEntryEstimate = 1000; // an object with a one-byte word, as ParseGbkJson estimates it
+    const std::size_t fits = kMaxJsonTreeBytes / kEntryEstimate * 9 / 10;
+    WordList words;
+    EXPECT_EQ(ExtractWords(Reply(Entries(R"({"word":"w"})", fits)), words), ReplyReading::Recommendation);
+    EXPECT_EQ(words.size(), fits);
+
+    words.clear();
+    const std::size_t passes = kMaxJsonTreeBytes / kEntryEstimate * 11 / 10;
+    EXPECT_EQ(ExtractWords(Reply(Entries(R"({"word":"w"})", passes)), words), ReplyReading::TooLarge);
+    EXPECT_TRUE(words.empty());
+
+    // Ten megabytes of empty objects, each a hash table for json-c, and of numbers in an ignored member.
+    EXPECT_EQ(ExtractWords(Reply(Entries("{}", 3'500'000)), words), ReplyReading::TooLarge);
+    EXPECT_EQ(ExtractWords(R"({"success":"1","x":[)" + Entries("1", 5'000'000) + "]}", words), ReplyReading::TooLarge);
+    JsonFailure failure = JsonFailure::None;
+    EXPECT_FALSE(ParseGbkJson(Entries("[", 10) + Entries("{}", 3'500'000), &failure).Parsed());
+    EXPECT_EQ(failure, JsonFailure::TooLarge);
+    EXPECT_TRUE(words.empty());
+}
+
+// A string that must be rewritten for json-c goes to it in pieces; the pieces make the same string.
+TEST(ReplyTreeLimitTest, longRewrittenStringIsReadWhole) {
+    std::string word;
+    for (int i = 0; i < 100'000; ++i) {
+        word += "\xd6\xd0\\q\\t\\u4e2d\x01";
+    }
+    std::string expected;
+    for (int i = 0; i < 100'000; ++i) {
+        expected += "\xd6\xd0\\q\t\xd6\xd0\x01";
+    }
+    WordList words;
+    ExtractWords(OneWord("\"" + word + "\""), words);
+    ASSERT_EQ(words.size(), 1U);
+    EXPECT_EQ(words[0], expected);
+}
+
 // The exact bytes json-c holds for a document that is one string.
 std::optional<std::string> RootStringBytes(std::string_view text) {
     const JsonDocument document = ParseGbkJson(text);

@@ -68,7 +68,7 @@ std::vector<std::string> HeaderLines(const std::string& raw) {
 class BackgroundGet {
 public:
     explicit BackgroundGet(std::string url)
-        : m_thread([this, target = std::move(url)] { m_body = HttpGet(target, &m_token); }) {}
+        : m_thread([this, target = std::move(url)] { m_result = HttpGet(target, {.cancel = &m_token}); }) {}
     BackgroundGet(const BackgroundGet&) = delete;
     BackgroundGet& operator=(const BackgroundGet&) = delete;
     BackgroundGet(BackgroundGet&&) = delete;
@@ -83,20 +83,20 @@ public:
     CancelToken& Token() { return m_token; }
 
     // Waits for HttpGet to return and gives its result.
-    std::string Result() {
+    HttpGetResult Result() {
         m_thread.join();
-        return m_body;
+        return m_result;
     }
 
 private:
     CancelToken m_token;
-    std::string m_body;
+    HttpGetResult m_result;
     std::thread m_thread; // last, so that it starts after the members it uses
 };
 
 TEST(HttpGetRequest, SendsHttp10GetWithOnlyHostUserAgentAndAccept) {
     ScriptedServer server;
-    EXPECT_EQ(HttpGet(RecommendationService{server.BaseUrl()}.RequestUrl(kZhong, "0")), kDefaultBody);
+    EXPECT_EQ(HttpGet(RecommendationService{server.BaseUrl()}.RequestUrl(kZhong, "0")).body, kDefaultBody);
 
     const std::vector<RecordedRequest> requests = server.Requests();
     ASSERT_EQ(requests.size(), 1U);
@@ -139,7 +139,7 @@ TEST(HttpGetRequest, EnvironmentProxyIsIgnored) {
     // A proxy that refuses every connection: a request routed through it would never reach the server.
     const ScopedEnvironment proxy("http_proxy", "http://127.0.0.1:1");
 
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/x"), kDefaultBody);
+    EXPECT_EQ(HttpGet(server.BaseUrl() + "/x").body, kDefaultBody);
     EXPECT_THAT(server.Requests(), ElementsAre(Field(&RecordedRequest::target, "/x")));
 }
 
@@ -178,18 +178,20 @@ class HttpGetTargetLengthTest : public testing::TestWithParam<LengthCase> {};
 
 TEST_P(HttpGetTargetLengthTest, OnlyTargetsUpTo2047CharactersAreSent) {
     ScriptedServer server;
-    const std::string body = HttpGet(server.BaseUrl() + GetParam().target);
+    const HttpGetResult result = HttpGet(server.BaseUrl() + GetParam().target);
     // HttpGet returns only after the server has answered, so a request made by the first call would be recorded
     // before the second one.
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/after"), kDefaultBody);
+    EXPECT_EQ(HttpGet(server.BaseUrl() + "/after").body, kDefaultBody);
 
     const std::vector<RecordedRequest> requests = server.Requests();
     if (GetParam().sent) {
-        EXPECT_EQ(body, kDefaultBody);
+        EXPECT_EQ(result.outcome, HttpOutcome::Complete);
+        EXPECT_EQ(result.body, kDefaultBody);
         ASSERT_EQ(requests.size(), 2U);
         EXPECT_EQ(requests[0].target, GetParam().target);
     } else {
-        EXPECT_EQ(body, "");
+        EXPECT_EQ(result.outcome, HttpOutcome::TargetTooLong);
+        EXPECT_EQ(result.body, "");
         EXPECT_THAT(requests, ElementsAre(Field(&RecordedRequest::target, "/after")));
     }
 }
@@ -207,6 +209,7 @@ struct ReplyCase {
     std::string name;
     ScriptedReply reply;
     std::string expected;
+    HttpOutcome outcome = HttpOutcome::Complete;
 
     friend void PrintTo(const ReplyCase& param, std::ostream* out) { *out << param.name; }
 };
@@ -216,10 +219,10 @@ class HttpGetReplyTest : public testing::TestWithParam<ReplyCase> {};
 TEST_P(HttpGetReplyTest, ReturnsTheBodyThatArrived) {
     ScriptedServer server;
     server.AnswerAll(GetParam().reply);
-    bool answered = false;
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/x", nullptr, &answered), GetParam().expected);
-    // Every one of these replies starts with a status line, so the server counts as having answered.
-    EXPECT_TRUE(answered);
+    const HttpGetResult result = HttpGet(server.BaseUrl() + "/x");
+    EXPECT_EQ(result.body, GetParam().expected);
+    EXPECT_EQ(result.outcome, GetParam().outcome);
+    EXPECT_EQ(result.status, GetParam().reply.status);
     // One request whatever the reply: no retry and no redirect followed.
     EXPECT_EQ(server.Requests().size(), 1U);
 }
@@ -243,29 +246,81 @@ const std::string kPartialJson = R"({"success":"1","data":{"list":[{"word":"a"},
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, HttpGetReplyTest,
-    testing::Values(ReplyCase{"NotFoundPage", Reply(ScriptedReply::Kind::Complete, 404, kNotFoundPage), kNotFoundPage},
-                    ReplyCase{"ServerErrorPage", Reply(ScriptedReply::Kind::Complete, 500, "failure"), "failure"},
-                    ReplyCase{"RedirectNotFollowed", Redirect(), "moved"},
-                    ReplyCase{"EmptyBody", Reply(ScriptedReply::Kind::Complete, 200, ""), ""},
-                    ReplyCase{"BinaryBody", Reply(ScriptedReply::Kind::Complete, 200, std::string("\0\xff\r\n\x1b", 5)),
-                              std::string("\0\xff\r\n\x1b", 5)},
-                    ReplyCase{"BrokenOffBodyGivesThePartReceived",
-                              Reply(ScriptedReply::Kind::BreakOff, 200, kPartialJson), kPartialJson},
-                    ReplyCase{"BrokenOffBeforeTheBody", Reply(ScriptedReply::Kind::BreakOff, 200, ""), ""},
-                    ReplyCase{"DrippedBodyReadWhole",
-                              Reply(ScriptedReply::Kind::Drip, 200, R"({"success":"1","data":{}})"),
-                              R"({"success":"1","data":{}})"}),
+    testing::Values(
+        ReplyCase{"NotFoundPage", Reply(ScriptedReply::Kind::Complete, 404, kNotFoundPage), kNotFoundPage},
+        ReplyCase{"ServerErrorPage", Reply(ScriptedReply::Kind::Complete, 500, "failure"), "failure"},
+        ReplyCase{"RedirectNotFollowed", Redirect(), "moved"},
+        ReplyCase{"EmptyBody", Reply(ScriptedReply::Kind::Complete, 200, ""), ""},
+        ReplyCase{"BinaryBody", Reply(ScriptedReply::Kind::Complete, 200, std::string("\0\xff\r\n\x1b", 5)),
+                  std::string("\0\xff\r\n\x1b", 5)},
+        ReplyCase{"BrokenOffBodyGivesThePartReceived", Reply(ScriptedReply::Kind::BreakOff, 200, kPartialJson),
+                  kPartialJson, HttpOutcome::BrokenOff},
+        ReplyCase{"BrokenOffBeforeTheBody", Reply(ScriptedReply::Kind::BreakOff, 200, ""), "", HttpOutcome::BrokenOff},
+        ReplyCase{"DrippedBodyReadWhole", Reply(ScriptedReply::Kind::Drip, 200, R"({"success":"1","data":{}})"),
+                  R"({"success":"1","data":{}})"}),
     test::CaseName());
 
-TEST(HttpGetReply, FiftyMegabyteBodyIsReadWhole) {
-    ScriptedServer server;
-    ScriptedReply reply;
-    reply.kind = ScriptedReply::Kind::Large;
-    server.AnswerAll(reply);
+struct SizeCase {
+    std::string name;
+    std::size_t limit; // maxBodyBytes
+    std::size_t size;  // of the body
+    bool announced;    // with a Content-Length
+    HttpOutcome outcome;
 
-    const std::string body = HttpGet(server.BaseUrl() + "/large");
-    EXPECT_EQ(body.size(), reply.largeSize);
-    EXPECT_EQ(body.find_first_not_of('x'), std::string::npos);
+    friend void PrintTo(const SizeCase& param, std::ostream* out) { *out << param.name; }
+};
+
+class HttpGetSizeTest : public testing::TestWithParam<SizeCase> {};
+
+// A body up to the limit is read whole; a larger one is refused, before it is read when its length is announced
+// and as soon as it passes the limit when not.
+TEST_P(HttpGetSizeTest, BodiesOverTheLimitAreRefused) {
+    const SizeCase& c = GetParam();
+    ScriptedServer server;
+    server.AnswerAll(
+        ScriptedReply{.kind = ScriptedReply::Kind::Large, .largeSize = c.size, .announceLength = c.announced});
+
+    const HttpGetResult result = HttpGet(server.BaseUrl() + "/large", {.maxBodyBytes = c.limit});
+
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.status, 200);
+    if (c.outcome == HttpOutcome::Complete) {
+        EXPECT_EQ(result.body.size(), c.size);
+        EXPECT_EQ(result.body.find_first_not_of('x'), std::string::npos);
+    } else {
+        EXPECT_EQ(result.body, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, HttpGetSizeTest,
+    testing::Values(SizeCase{"DefaultLimitReadWhole", kMaxReplyBytes, kMaxReplyBytes, true, HttpOutcome::Complete},
+                    SizeCase{"DefaultLimitPassed", kMaxReplyBytes, kMaxReplyBytes + 1, true, HttpOutcome::TooLarge},
+                    SizeCase{"UnannouncedReadWhole", 100000, 100000, false, HttpOutcome::Complete},
+                    SizeCase{"UnannouncedPassed", 100000, 100001, false, HttpOutcome::TooLarge},
+                    SizeCase{"UnannouncedFarBeyond", 100000, std::size_t{50} << 20U, false, HttpOutcome::TooLarge}),
+    test::CaseName());
+
+TEST(HttpGetTimeout, SilentServerTimesOutAndAPartialBodyIsKept) {
+    ScriptedServer server;
+    server.SetHandler([](const RecordedRequest& request) {
+        // The drip sends its first byte at once and the second an hour later.
+        return request.target == "/silent" ? ScriptedReply{.kind = ScriptedReply::Kind::Silent}
+                                           : ScriptedReply{.kind = ScriptedReply::Kind::Drip,
+                                                           .body = "ab",
+                                                           .dripInterval = std::chrono::hours(1)};
+    });
+    const HttpGetOptions options{.timeout = std::chrono::milliseconds(100)};
+
+    const HttpGetResult silent = HttpGet(server.BaseUrl() + "/silent", options);
+    EXPECT_EQ(silent.outcome, HttpOutcome::TimedOut);
+    EXPECT_EQ(silent.status, 0);
+    EXPECT_EQ(silent.body, "");
+
+    const HttpGetResult drip = HttpGet(server.BaseUrl() + "/drip", options);
+    EXPECT_EQ(drip.outcome, HttpOutcome::TimedOut);
+    EXPECT_EQ(drip.status, 200);
+    EXPECT_EQ(drip.body, "a");
 }
 
 struct BadUrlCase {
@@ -283,10 +338,10 @@ TEST_P(HttpGetBadUrlTest, ReturnsEmptyAndSendsNothing) {
     if (const std::size_t at = url.rfind('@'); at != std::string::npos) {
         url.replace(at, 1, "127.0.0.1:" + std::to_string(server.Port()));
     }
-    bool answered = true;
-    EXPECT_EQ(HttpGet(url, nullptr, &answered), "");
-    EXPECT_FALSE(answered);
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/after"), kDefaultBody);
+    const HttpGetResult result = HttpGet(url);
+    EXPECT_EQ(result.outcome, HttpOutcome::NotSent);
+    EXPECT_EQ(result.body, "");
+    EXPECT_EQ(HttpGet(server.BaseUrl() + "/after").body, kDefaultBody);
     EXPECT_THAT(server.Requests(), ElementsAre(Field(&RecordedRequest::target, "/after")));
 }
 
@@ -305,9 +360,10 @@ TEST(HttpGetFailure, RefusedConnectionGivesEmptyBody) {
         const ScriptedServer closed;
         url = closed.BaseUrl() + "/x";
     }
-    bool answered = true;
-    EXPECT_EQ(HttpGet(url, nullptr, &answered), "");
-    EXPECT_FALSE(answered);
+    const HttpGetResult result = HttpGet(url);
+    EXPECT_EQ(result.outcome, HttpOutcome::NoReply);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.body, "");
 }
 
 TEST(HttpGetCancel, CancelWhileServerIsSilentReturnsEmpty) {
@@ -317,7 +373,9 @@ TEST(HttpGetCancel, CancelWhileServerIsSilentReturnsEmpty) {
     ASSERT_TRUE(server.WaitForRequests(1));
 
     get.Token().Cancel();
-    EXPECT_EQ(get.Result(), "");
+    const HttpGetResult result = get.Result();
+    EXPECT_EQ(result.outcome, HttpOutcome::Cancelled);
+    EXPECT_EQ(result.body, "");
 }
 
 TEST(HttpGetCancel, CancelAfterPartOfTheBodyReturnsEmpty) {
@@ -329,17 +387,19 @@ TEST(HttpGetCancel, CancelAfterPartOfTheBodyReturnsEmpty) {
     ASSERT_TRUE(server.WaitForRequests(1));
 
     get.Token().Cancel();
-    EXPECT_EQ(get.Result(), "");
+    const HttpGetResult result = get.Result();
+    EXPECT_EQ(result.outcome, HttpOutcome::Cancelled);
+    EXPECT_EQ(result.body, "");
 }
 
 TEST(HttpGetCancel, CancelledTokenSendsNothing) {
     ScriptedServer server;
     CancelToken cancelled;
     cancelled.Cancel();
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/x", &cancelled), "");
+    EXPECT_EQ(HttpGet(server.BaseUrl() + "/x", {.cancel = &cancelled}).outcome, HttpOutcome::Cancelled);
 
     CancelToken live;
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/after", &live), kDefaultBody);
+    EXPECT_EQ(HttpGet(server.BaseUrl() + "/after", {.cancel = &live}).body, kDefaultBody);
     EXPECT_THAT(server.Requests(), ElementsAre(Field(&RecordedRequest::target, "/after")));
 }
 
@@ -350,7 +410,7 @@ TEST(ScriptedServer, DestructionEndsSilentConnections) {
     ASSERT_TRUE(server->WaitForRequests(1));
 
     server.reset();
-    EXPECT_EQ(get.Result(), "");
+    EXPECT_EQ(get.Result().body, "");
 }
 
 TEST(ScriptedServer, DroppedConnectionEndsTheRequestAndLaterOnesAreServed) {
@@ -363,8 +423,8 @@ TEST(ScriptedServer, DroppedConnectionEndsTheRequestAndLaterOnesAreServed) {
     ASSERT_TRUE(server.WaitForRequests(1));
 
     server.DropOpenConnections();
-    EXPECT_EQ(get.Result(), "");
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/next"), "served");
+    EXPECT_EQ(get.Result().body, "");
+    EXPECT_EQ(HttpGet(server.BaseUrl() + "/next").body, "served");
 }
 
 TEST(ScriptedServer, ClientLeavingMidReplyEndsOnlyItsConnection) {
@@ -387,7 +447,7 @@ TEST(ScriptedServer, ClientLeavingMidReplyEndsOnlyItsConnection) {
     EXPECT_GT(recv(client, buffer.data(), buffer.size(), 0), 0);
     close(client);
 
-    EXPECT_EQ(HttpGet(server.BaseUrl() + "/next"), "served");
+    EXPECT_EQ(HttpGet(server.BaseUrl() + "/next").body, "served");
 }
 
 } // namespace

@@ -187,7 +187,7 @@ TEST_F(MiningJobTest, outputFileDeletedDuringTheJobLosesTheRestSilently) {
     EXPECT_EQ(controls.StatusTexts().back(), Text(kStatusFinished));
 }
 
-TEST_F(MiningJobTest, seedsWithoutAnyReplyAreReportedAndTheJobGoesOn) {
+TEST_F(MiningJobTest, everySeedIsReportedWithItsOutcomeAndTheJobGoesOn) {
     std::string closedBase;
     {
         const ScriptedServer closed;
@@ -195,29 +195,51 @@ TEST_F(MiningJobTest, seedsWithoutAnyReplyAreReportedAndTheJobGoesOn) {
     }
     const RecommendationService unreachable(closedBase);
     controls.seedText = "a\r\n\r\nb";
-    server.AnswerAll(ScriptedReply{.status = 404, .body = "<html>not here</html>"});
     CancelToken cancel;
     JobContext context{controls, output, unreachable, kNoPause, cancel};
 
     EXPECT_TRUE(MiningJob(context));
 
-    std::vector<std::string> unanswered;
-    for (const std::string& operation : controls.Operations()) {
-        if (operation.starts_with("unanswered:")) {
-            unanswered.push_back(operation);
-        }
-    }
-    EXPECT_EQ(unanswered, (std::vector<std::string>{"unanswered:a", "unanswered:b"}));
+    ASSERT_EQ(controls.Reports().size(), 2U);
+    EXPECT_EQ(controls.Reports()[0].first, "a");
+    EXPECT_EQ(controls.Reports()[0].second.outcome, QueryOutcome::NoReply);
+    EXPECT_EQ(controls.Reports()[1].first, "b");
+    EXPECT_EQ(controls.Reports()[1].second.outcome, QueryOutcome::NoReply);
     EXPECT_EQ(controls.StatusTexts().back(), Text(kStatusFinished));
 
-    // An error page is a reply: nothing to report.
+    // An error page is a reply, but no recommendation; the next seed is asked all the same.
+    server.SetHandler([](const RecordedRequest& request) {
+        return SeedOf(request) == "a" ? ScriptedReply{.status = 404, .body = "<html>not here</html>"}
+                                      : TwoWordsPerSeed(request);
+    });
+    output.SetOutputMode(OutputTarget::kResultList);
     FakeControls answeredControls;
-    answeredControls.seedText = "a";
+    answeredControls.seedText = "a\r\nb";
     JobContext answeredContext{answeredControls, output, service, kNoPause, cancel};
-    MiningJob(answeredContext);
-    for (const std::string& operation : answeredControls.Operations()) {
-        EXPECT_FALSE(operation.starts_with("unanswered:")) << operation;
-    }
+    EXPECT_TRUE(MiningJob(answeredContext));
+    ASSERT_EQ(answeredControls.Reports().size(), 2U);
+    EXPECT_EQ(answeredControls.Reports()[0].second.outcome, QueryOutcome::ErrorStatus);
+    EXPECT_EQ(answeredControls.Reports()[0].second.httpStatus, 404);
+    EXPECT_EQ(answeredControls.Reports()[1].second.outcome, QueryOutcome::Recommendation);
+    EXPECT_EQ(answeredControls.ResultText(), "b1\r\nb2\r\n");
+}
+
+TEST_F(MiningJobTest, requestThatTimesOutIsReportedAndTheJobGoesOn) {
+    server.SetHandler([](const RecordedRequest& request) {
+        return SeedOf(request) == "a" ? ScriptedReply{.kind = ScriptedReply::Kind::Silent} : TwoWordsPerSeed(request);
+    });
+    output.SetOutputMode(OutputTarget::kResultList);
+    controls.seedText = "a\r\nb";
+    const RecommendationService impatient(server.BaseUrl(), std::chrono::milliseconds(100));
+    CancelToken cancel;
+    JobContext context{controls, output, impatient, kNoPause, cancel};
+
+    EXPECT_TRUE(MiningJob(context));
+
+    ASSERT_EQ(controls.Reports().size(), 2U);
+    EXPECT_EQ(controls.Reports()[0].second.outcome, QueryOutcome::TimedOut);
+    EXPECT_EQ(controls.Reports()[1].second.outcome, QueryOutcome::Recommendation);
+    EXPECT_EQ(controls.ResultText(), "b1\r\nb2\r\n");
 }
 
 TEST_F(MiningJobTest, unknownOutputModeWritesNothing) {
@@ -271,7 +293,7 @@ TEST_F(MiningWorkerTest, endMiningJobReachesThePause) {
     controls.seedText = "a\r\nb";
 
     ASSERT_TRUE(slow.Start());
-    ASSERT_TRUE(controls.WaitForOperations(5)); // seeds, region, area id, status, total: now pausing
+    ASSERT_TRUE(controls.WaitForOperations(6)); // seeds, region, area id, report, status, total: now pausing
     slow.EndMiningJob();
 
     EXPECT_EQ(server.Requests().size(), 1U);

@@ -75,8 +75,10 @@ void FakeControls::EnableStart() {
     m_changed.notify_all();
 }
 
-void FakeControls::QueryUnanswered(const Text& seed) {
-    Record("unanswered:" + seed);
+void FakeControls::SeedQueried(const Text& seed, const QueryReport& report) {
+    Record("queried:" + seed);
+    std::lock_guard lock(m_mutex);
+    m_reports.emplace_back(seed, report);
 }
 
 Text FakeControls::ResultText() const {
@@ -97,6 +99,11 @@ std::vector<Text> FakeControls::KeywordTotals() const {
 int FakeControls::StartEnabledCount() const {
     std::lock_guard lock(m_mutex);
     return m_startEnabled;
+}
+
+std::vector<std::pair<Text, QueryReport>> FakeControls::Reports() const {
+    std::lock_guard lock(m_mutex);
+    return m_reports;
 }
 
 std::vector<std::string> FakeControls::Operations() const {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morvane::test {
@@ -31,13 +32,15 @@ public:
     void SetKeywordTotal(const Text& caption) override;
     void SetStatusText(const Text& text) override;
     void EnableStart() override;
-    void QueryUnanswered(const Text& seed) override;
+    void SeedQueried(const Text& seed, const QueryReport& report) override;
 
     // Snapshots of what the job did so far.
     Text ResultText() const;
     std::vector<Text> StatusTexts() const;
     std::vector<Text> KeywordTotals() const;
     int StartEnabledCount() const;
+    // Every seed's report, in order.
+    std::vector<std::pair<Text, QueryReport>> Reports() const;
     // Every control operation so far, one entry each ("status:...", "total:...", "append:...", ...).
     std::vector<std::string> Operations() const;
 
@@ -64,6 +67,7 @@ private:
     std::vector<Text> m_statusTexts;
     std::vector<Text> m_keywordTotals;
     std::vector<std::string> m_operations;
+    std::vector<std::pair<Text, QueryReport>> m_reports;
     int m_startEnabled = 0;
     bool m_sealed = false;
     int m_stray = 0;

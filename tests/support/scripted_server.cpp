@@ -70,7 +70,9 @@ std::string ReplyHeader(const ScriptedReply& reply, std::size_t contentLength) {
     if (!reply.contentType.empty()) {
         header += "Content-Type: " + reply.contentType + "\r\n";
     }
-    header += "Content-Length: " + std::to_string(contentLength) + "\r\n";
+    if (reply.announceLength) {
+        header += "Content-Length: " + std::to_string(contentLength) + "\r\n";
+    }
     for (const std::string& line : reply.headers) {
         header += line + "\r\n";
     }

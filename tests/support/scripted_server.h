@@ -35,6 +35,7 @@ struct ScriptedReply {
     std::chrono::milliseconds dripInterval{1};
     std::size_t largeSize = std::size_t{50} << 20U;
     std::vector<std::string> headers{}; // further header lines without CR LF, e.g. "Location: /elsewhere"
+    bool announceLength = true;         // false: no Content-Length; the end of the connection ends the body
 };
 
 // A loopback HTTP server on 127.0.0.1 with a port of the system's choosing. It answers each request with what
