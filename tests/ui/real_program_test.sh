@@ -95,6 +95,9 @@ ended_with() {
 
 # Result-list output: seeds pasted into the seed list, Start, then Copy results until the job's words are there.
 start_program
+# Started from another folder, the program works in its own.
+[ "$(readlink "/proc/$program/cwd")" = "$(dirname "$(readlink -f "$morvane")")" ] ||
+    fail "the current folder is $(readlink "/proc/$program/cwd"), not the program's"
 click 116 200 # the seed list
 put_on_clipboard $'手机\n电脑'
 xdotool key --clearmodifiers ctrl+v
