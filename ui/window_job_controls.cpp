@@ -70,22 +70,42 @@ template <typename Result, typename Operation> Result WindowJobControls::RunOnGu
         return Result();
     }
     auto pending = std::make_shared<PendingOperation<Result>>();
-    QMetaObject::invokeMethod(
-        this,
-        // Runs on the GUI thread, and only while this object lives: it is the call's context.
-        [this, cancel, pending, operation = std::move(operation)]() mutable {
-            // Stop runs on this thread too, so a job found uncancelled here stays so while the operation runs.
-            if (cancel->IsCancelled() || m_window.isNull()) {
-                return;
-            }
-            auto run = [&] { return operation(*m_window); };
-            pending->Run(run);
-        },
-        Qt::QueuedConnection);
+    Post([this, cancel, pending, operation = std::move(operation)]() mutable {
+        // Stop runs on this thread too, so a job found uncancelled here stays so while the operation runs.
+        if (cancel->IsCancelled() || m_window.isNull()) {
+            return;
+        }
+        auto run = [&] { return operation(*m_window); };
+        pending->Run(run);
+    });
     auto result = pending->Wait(*cancel);
     if constexpr (!std::is_void_v<Result>) {
         return result ? std::move(*result) : Result();
     }
+}
+
+void WindowJobControls::Post(std::function<void()> task) {
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back(std::move(task));
+    }
+    // Runs on the GUI thread, and only while this object lives: it is the call's context. One event per task,
+    // so the tasks run in the order queued.
+    QMetaObject::invokeMethod(
+        this, [this] { RunOldest(); }, Qt::QueuedConnection);
+}
+
+void WindowJobControls::RunOldest() {
+    std::function<void()> task;
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (m_queue.empty()) {
+            return;
+        }
+        task = std::move(m_queue.front());
+        m_queue.pop_front();
+    }
+    task();
 }
 
 Text WindowJobControls::ReadSeedText() {

@@ -4,7 +4,10 @@
 
 #include <QObject>
 #include <QPointer>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 namespace morvane::ui {
 
@@ -39,8 +42,18 @@ private:
     // cancelled or the window is gone.
     template <typename Result, typename Operation> Result RunOnGuiThread(Operation operation);
 
+    // Queues task for the GUI thread, behind every task queued before it.
+    void Post(std::function<void()> task);
+    // On the GUI thread: runs the oldest queued task.
+    void RunOldest();
+
     QPointer<MainWindow> m_window;
     std::shared_ptr<CancelToken> m_cancel; // the running job's; set before its thread starts
+    // The tasks travel in a queue of our own, under a lock of our own, so that everything they hold passes from
+    // the worker to the GUI thread under a synchronisation that the thread sanitizer sees; Qt's posted event
+    // only says that there is one more task.
+    std::mutex m_queueMutex;
+    std::deque<std::function<void()>> m_queue;
 };
 
 } // namespace morvane::ui

@@ -9,7 +9,9 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <optional>
 
 namespace morvane::ui {
 namespace {
@@ -186,10 +188,18 @@ TEST_F(CommandsTest, cancelledSaveDialogChangesNothingButTheStatus) {
 TEST_F(CommandsTest, startOntoAnExistingFileEmptiesItBeforeTheFirstRequest) {
     const auto path = dir / "words.txt";
     morvane::test::WriteFileBytes(path, "old line\r\n");
-    std::string fileAtFirstRequest = "not asked";
-    fixture.server.SetHandler([&](const RecordedRequest& request) {
-        if (fileAtFirstRequest == "not asked") {
-            fileAtFirstRequest = ReadFileBytes(path);
+    // Shared with the server's threads, which may outlive this test's body.
+    struct FirstRequest {
+        std::mutex mutex;
+        std::optional<std::string> file;
+    };
+    auto first = std::make_shared<FirstRequest>();
+    fixture.server.SetHandler([first, path](const RecordedRequest& request) {
+        {
+            std::lock_guard lock(first->mutex);
+            if (!first->file) {
+                first->file = ReadFileBytes(path);
+            }
         }
         return TwoWordsPerSeed(request);
     });
@@ -199,7 +209,8 @@ TEST_F(CommandsTest, startOntoAnExistingFileEmptiesItBeforeTheFirstRequest) {
     StartIntoFile(path);
     ASSERT_TRUE(fixture.WaitForJobEnd());
 
-    EXPECT_EQ(fileAtFirstRequest, "");
+    std::lock_guard lock(first->mutex);
+    EXPECT_EQ(first->file, std::optional<std::string>(""));
     EXPECT_EQ(ReadFileBytes(path), "a1\r\na2\r\n");
 }
 
@@ -249,14 +260,15 @@ TEST_F(CommandsTest, copyResultsPutsTheTextOnTheClipboardEvenWhenEmpty) {
     }
 }
 
-// The first seed's request waits until the test lets it go, so that the check box can change meanwhile.
+// The first seed's request waits until the test lets it go, so that the check box can change meanwhile. The gate
+// is shared with the server's threads, which may outlive it.
 class GatedService {
 public:
     explicit GatedService(WindowFixture& fixture) {
-        fixture.server.SetHandler([this](const RecordedRequest& request) {
+        fixture.server.SetHandler([gate = m_gate](const RecordedRequest& request) {
             if (QueryValue(request, "word") == "a") {
-                std::unique_lock lock(m_mutex);
-                m_open.wait(lock, [this] { return m_released; });
+                std::unique_lock lock(gate->mutex);
+                gate->open.wait(lock, [&] { return gate->released; });
             }
             return TwoWordsPerSeed(request);
         });
@@ -266,15 +278,18 @@ public:
     GatedService& operator=(const GatedService&) = delete;
 
     void Release() {
-        std::lock_guard lock(m_mutex);
-        m_released = true;
-        m_open.notify_all();
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->released = true;
+        m_gate->open.notify_all();
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_open;
-    bool m_released = false;
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable open;
+        bool released = false;
+    };
+    std::shared_ptr<Gate> m_gate = std::make_shared<Gate>();
 };
 
 TEST_F(CommandsTest, outputModeSwitchedDuringAJobTakesEffectForTheNextWords) {
@@ -375,10 +390,10 @@ TEST_F(CommandsTest, saveDialogRefusesAFileInAFolderThatDoesNotExist) {
 
 TEST_F(CommandsTest, closingTheWindowDuringAFileJobKeepsWholeLines) {
     const auto path = dir / "words.txt";
-    std::atomic<int> asked{0};
-    fixture.server.SetHandler([&](const RecordedRequest& request) {
+    auto asked = std::make_shared<std::atomic<int>>(0);
+    fixture.server.SetHandler([asked](const RecordedRequest& request) {
         // The second seed's reply never comes: the job is waiting for it when the window closes.
-        return asked.fetch_add(1) == 0 ? TwoWordsPerSeed(request) : ScriptedReply{.kind = ScriptedReply::Kind::Silent};
+        return asked->fetch_add(1) == 0 ? TwoWordsPerSeed(request) : ScriptedReply{.kind = ScriptedReply::Kind::Silent};
     });
     TypeSeeds("a\nb\nc");
     StartIntoFile(path);

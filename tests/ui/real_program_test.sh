@@ -79,9 +79,9 @@ start_program() {
     (cd "$work" && exec "$morvane") >"$work/morvane.log" 2>&1 &
     program=$!
     pids+=("$program")
-    window=$(xdotool search --sync --onlyvisible --name 'Morvane' | head -n 1)
-    [ -n "$window" ] || fail "no window"
-    xdotool windowfocus --sync "$window"
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name 'Morvane' | head -n 1 || true)
+    [ -n "$window" ] || fail "no window: $(cat "$work/morvane.log")"
+    timeout 20 xdotool windowfocus --sync "$window" || true
 }
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 clipboard() { xclip -selection clipboard -o 2>/dev/null || true; }
@@ -119,15 +119,15 @@ put_on_clipboard "$seeds"
 xdotool key --clearmodifiers ctrl+v
 click 275 22 # 选择框1
 click 56 419
-dialog=$(xdotool search --sync --onlyvisible --name 'Save' | head -n 1)
-[ -n "$dialog" ] || fail "no save-file dialog"
-xdotool windowfocus --sync "$dialog"
+dialog=$(timeout 60 xdotool search --sync --onlyvisible --name 'Save' | head -n 1 || true)
+[ -n "$dialog" ] || fail "no save-file dialog: $(cat "$work/morvane.log")"
+timeout 20 xdotool windowfocus --sync "$dialog" || true
 xdotool type --delay 20 "$work/words"
 xdotool key Return
 file="$work/words.txt"
 has_lines() { [ -s "$file" ] && [ "$(wc -l <"$file")" -ge "$(printf '%s\n' "$expected" | wc -l)" ]; }
 wait_for 30 has_lines || fail "no words in $file"
-xdotool windowfocus --sync "$window"
+timeout 20 xdotool windowfocus --sync "$window" || true
 xdotool key Escape
 ended_with 0
 

@@ -35,6 +35,9 @@ bool WholeLines(std::string_view text, std::string_view lineBreak) {
 }
 
 TEST(SoakTest, startAndStopAtRandomMomentsLeaveNothingOfTheStoppedJob) {
+    // Declared before the window and its service: the service's threads read them until the very end.
+    std::atomic<int> replyKind{0};
+    std::atomic<int> delayMs{0};
     test::WindowFixture fixture(std::chrono::milliseconds(1));
     MainWindow& window = fixture.Window();
     TempDir dir;
@@ -42,8 +45,6 @@ TEST(SoakTest, startAndStopAtRandomMomentsLeaveNothingOfTheStoppedJob) {
     const QString kStopped = QStringLiteral("强制停止！");
 
     std::mt19937 random(20261211); // fixed seed: a failure can be replayed
-    std::atomic<int> replyKind{0};
-    std::atomic<int> delayMs{0};
     fixture.server.SetHandler([&](const RecordedRequest& request) {
         // The service's own slowness, on its connection thread.
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
