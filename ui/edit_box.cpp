@@ -7,6 +7,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 namespace morvane::ui {
 namespace {
@@ -56,6 +57,12 @@ void EditBox::SetText(const QString& text) {
 void EditBox::Append(const QString& text) {
     if (text.isEmpty()) {
         return;
+    }
+    // A job may append thousands of words a second. Drawing the box after each would cost more than the words
+    // themselves, so while words come in the box is drawn again at most every kAppendRepaintInterval.
+    if (updatesEnabled()) {
+        setUpdatesEnabled(false);
+        QTimer::singleShot(kAppendRepaintInterval, this, [this] { setUpdatesEnabled(true); });
     }
     QTextDocument* doc = document();
     // Text the program adds is not the user's typing: like a text that is set, it leaves nothing to undo. Keeping

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <chrono>
 #include <cstddef>
 
 namespace morvane::ui {
@@ -10,6 +11,9 @@ namespace morvane::ui {
 // user or the program put in.
 class EditBox : public QPlainTextEdit {
 public:
+    // While text is being appended the box is drawn again at most this often.
+    static constexpr std::chrono::milliseconds kAppendRepaintInterval{40};
+
     explicit EditBox(QWidget* parent = nullptr);
 
     // The whole text, lines separated by '\n', every character as stored.
