@@ -134,7 +134,7 @@ void MainWindow::CreateControls() {
     m_statusText->setObjectName(QStringLiteral("状态条1_文本"));
     m_statusText->setTextFormat(Qt::PlainText);
     m_statusText->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    m_statusText->setAccessibleName(QStringLiteral("状态"));
+    m_statusText->setAccessibleDescription(QStringLiteral("状态"));
     状态条1->addWidget(m_statusText, 1);
 
     通用对话框1 = new SaveFileDialog(this);
@@ -147,7 +147,7 @@ void MainWindow::CreateControls() {
     地区_组合框->setAccessibleName(标签1->text());
     母词列表_编辑框->setAccessibleName(标签2->text());
     长尾词列表_编辑框->setAccessibleName(标签4->text());
-    关键词总数_标签->setAccessibleName(QStringLiteral("关键词总数"));
+    关键词总数_标签->setAccessibleDescription(QStringLiteral("关键词总数"));
 }
 
 void MainWindow::PlaceControls() {

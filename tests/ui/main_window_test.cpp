@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QScreen>
 #include <QSignalSpy>
@@ -261,11 +262,24 @@ TEST_F(MainWindowTest, labelsNameTheirControlsForScreenReaders) {
     EXPECT_EQ(window.标签2->buddy(), window.母词列表_编辑框);
     EXPECT_EQ(window.标签4->buddy(), window.长尾词列表_编辑框);
     EXPECT_EQ(window.母词列表_编辑框->accessibleName(), QStringLiteral("母词列表（一行一个）："));
-    // The status text is held by a label, not painted.
-    window.SetStatusText(QStringLiteral("x"));
+    // What a screen reader is told: the status text is held by a label, not painted, and every control has
+    // its name.
+    window.SetStatusText(QStringLiteral("正在挖(50%)..."));
     auto* part = window.状态条1->findChild<QLabel*>();
     ASSERT_NE(part, nullptr);
-    EXPECT_EQ(part->text(), QStringLiteral("x"));
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(part);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(QAccessible::Name), QStringLiteral("正在挖(50%)..."));
+    window.SetKeywordTotal(QStringLiteral("155"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.关键词总数_标签)->text(QAccessible::Name),
+              QStringLiteral("155"));
+    for (QWidget* control :
+         {static_cast<QWidget*>(window.开始获取_按钮), static_cast<QWidget*>(window.选择框1),
+          static_cast<QWidget*>(window.母词列表_编辑框), static_cast<QWidget*>(window.地区_组合框)}) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
+    }
 }
 
 } // namespace
