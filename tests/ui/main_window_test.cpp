@@ -205,6 +205,17 @@ TEST_F(MainWindowTest, focusStartsOnTheRegionListAndTabGoesRoundInOrder) {
     EXPECT_EQ(QApplication::focusWidget(), window.导入到左边_按钮);
 }
 
+TEST_F(MainWindowTest, focusComesBackToItsControlWhenTheWindowIsActivatedAgain) {
+    Activate();
+    window.母词列表_编辑框->setFocus();
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    Activate();
+    EXPECT_EQ(QApplication::focusWidget(), window.母词列表_编辑框);
+}
+
 TEST_F(MainWindowTest, tabSkipsDisabledControls) {
     Activate();
     window.开始获取_按钮->setEnabled(false);
