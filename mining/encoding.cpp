@@ -42,6 +42,18 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
     return 1;
 }
 
+// The bytes of the faulty UTF-8 sequence at the start of bytes: its first byte and the continuation bytes after
+// it, up to the length the first byte claims. A byte that is no continuation byte starts the next character, so
+// a sequence cut short never swallows it.
+std::size_t Utf8FaultLength(std::string_view bytes) {
+    const std::size_t claimed = std::min(Utf8SequenceLength(static_cast<unsigned char>(bytes[0])), bytes.size());
+    std::size_t length = 1;
+    while (length < claimed && (static_cast<unsigned char>(bytes[length]) & 0xC0U) == 0x80U) {
+        ++length;
+    }
+    return length;
+}
+
 } // namespace
 
 std::string ConvertEncodingReplacing(std::string_view bytes, const char* fromEncoding, const char* toEncoding,
@@ -68,10 +80,7 @@ std::string ConvertEncodingReplacing(std::string_view bytes, const char* fromEnc
             continue;
         }
         // EILSEQ or EINVAL: a character that is invalid, cut off, or missing from the target.
-        std::size_t skip = 1;
-        if (fromUtf8) {
-            skip = std::min(Utf8SequenceLength(static_cast<unsigned char>(*in)), inLeft);
-        }
+        const std::size_t skip = fromUtf8 ? Utf8FaultLength(std::string_view(in, inLeft)) : 1;
         in += skip;
         inLeft -= skip;
         out += replacement;

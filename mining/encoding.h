@@ -12,7 +12,8 @@ std::string ConvertEncoding(std::string_view bytes, const char* fromEncoding, co
 
 // Converts bytes as ConvertEncoding does, but puts replacement in place of every character that is invalid in
 // the source or that the target cannot represent, and converts the rest: never an empty result for a non-empty
-// input. A UTF-8 source skips a whole faulty sequence per replacement; any other source skips one byte.
+// input. A UTF-8 source skips a whole faulty sequence per replacement (its first byte and the continuation bytes
+// after it, up to the length the first byte claims); any other source skips one byte.
 std::string ConvertEncodingReplacing(std::string_view bytes, const char* fromEncoding, const char* toEncoding,
                                      std::string_view replacement);
 
