@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <list>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
@@ -283,6 +285,19 @@ void ScriptedServer::Impl::Answer(int fd, const ScriptedReply& reply) const {
         }
         break;
     }
+    case ScriptedReply::Kind::Reset: {
+        if (!SendAll(fd, ReplyHeader(reply, reply.body.size()) + reply.body.substr(0, reply.body.size() / 2))) {
+            break;
+        }
+        // Closing with data still unsent would drop it with the reset; wait until the client has it all.
+        int unacknowledged = 0;
+        while (ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged > 0 && WaitOn(fd, 0, 1) == Wake::TimedOut) {
+        }
+        // A zero linger time makes the close that ends the connection send a reset instead of a FIN.
+        const linger reset{.l_onoff = 1, .l_linger = 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        break;
+    }
     case ScriptedReply::Kind::Large: {
         if (!SendAll(fd, ReplyHeader(reply, reply.largeSize))) {
             break;
@@ -313,9 +328,12 @@ void ScriptedServer::Impl::Serve(int fd) {
         current = handler;
     }
     requestArrived.notify_all();
-    Answer(fd, current(request));
-    // Ends our side with a FIN, so the client reads every byte sent before it sees the end.
-    shutdown(fd, SHUT_WR);
+    const ScriptedReply reply = current(request);
+    Answer(fd, reply);
+    if (reply.kind != ScriptedReply::Kind::Reset) {
+        // Ends our side with a FIN, so the client reads every byte sent before it sees the end.
+        shutdown(fd, SHUT_WR);
+    }
 }
 
 void ScriptedServer::Impl::AcceptLoop() {

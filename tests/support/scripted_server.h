@@ -27,6 +27,8 @@ struct ScriptedReply {
         Silent,   // reads the request, then never answers (until the client leaves, a drop or the server stops)
         Drip,     // sends the header, then the body one byte per dripInterval
         Large,    // a body of largeSize bytes of 'x', streamed
+        Reset,    // announces Content-Length of body.size(), sends the first half of body, then resets the
+                  // connection (RST, no FIN) once the client has received what was sent
     };
     Kind kind = Kind::Complete;
     int status = 200;
