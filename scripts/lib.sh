@@ -12,6 +12,8 @@ MORVANE_RUN_PACKAGES=(qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n)
 # xdotool and reads the clipboard with xclip. A locale with a decimal comma proves the status texts ignore it.
 MORVANE_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev clang-format python3-jieba xvfb xdotool xclip xauth
                        locales)
+# The fuzz preset builds the libFuzzer targets with clang and its sanitizer and fuzzer runtimes.
+MORVANE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 morvane_say() { printf 'morvane: %s\n' "$*" >&2; }
 
