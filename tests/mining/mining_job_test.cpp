@@ -1,5 +1,6 @@
 #include "mining/mining_job.h"
 #include "tests/support/fake_controls.h"
+#include "tests/support/queued_controls.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -15,6 +16,7 @@ namespace morvane {
 namespace {
 
 using test::FakeControls;
+using test::QueuedControls;
 using test::ReadFileBytes;
 using test::RecordedRequest;
 using test::ScriptedReply;
@@ -271,21 +273,48 @@ protected:
     MiningWorker worker{controls, output, service, kNoPause};
 };
 
-TEST_F(MiningWorkerTest, endMiningJobWhileTheServerIsSilentStopsEverything) {
+// The job's operations run on a front-end thread of their own, as the window runs them on its GUI thread: an
+// operation that the front end carries out after EndMiningJob returned is a stray one.
+class QueuedWorkerTest : public MiningJobTest {
+protected:
+    QueuedControls queued;
+    MiningWorker worker{queued, output, service, kNoPause};
+};
+
+TEST_F(QueuedWorkerTest, endMiningJobWhileTheServerIsSilentStopsEverything) {
     server.AnswerAll(ScriptedReply{.kind = ScriptedReply::Kind::Silent});
     output.SetOutputMode(OutputTarget::kResultList);
-    controls.seedText = "a\r\nb";
+    queued.seedText = "a\r\nb";
 
     ASSERT_TRUE(worker.Start());
     ASSERT_TRUE(server.WaitForRequests(1));
-    worker.EndMiningJob();
-    controls.Seal();
+    queued.StopOnFrontEnd([&] { worker.EndMiningJob(); });
+    ASSERT_TRUE(queued.Drain());
 
     EXPECT_EQ(server.Requests().size(), 1U);
-    EXPECT_TRUE(controls.StatusTexts().empty());
-    EXPECT_EQ(controls.StartEnabledCount(), 0);
+    EXPECT_TRUE(queued.StatusTexts().empty());
+    EXPECT_EQ(queued.StartEnabledCount(), 0);
     EXPECT_FALSE(worker.Wait());
-    EXPECT_EQ(controls.StrayOperations(), 0);
+    EXPECT_EQ(queued.StrayOperations(), 0);
+}
+
+// Stop comes in while the front end has an operation of the job queued: EndMiningJob does not wait for it, and the
+// operation is dropped when its turn comes.
+TEST_F(QueuedWorkerTest, operationLeftQueuedByAnEndedJobIsDropped) {
+    server.SetHandler(TwoWordsPerSeed);
+    output.SetOutputMode(OutputTarget::kResultList);
+    queued.seedText = "a";
+    queued.Hold();
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(queued.WaitForQueued(1)); // the job waits for its seed box to be read
+
+    queued.StopOnFrontEnd([&] { worker.EndMiningJob(); });
+    queued.Release();
+    ASSERT_TRUE(queued.Drain());
+
+    EXPECT_EQ(queued.StrayOperations(), 0);
+    EXPECT_EQ(queued.DroppedOperations(), 1);
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(MiningWorkerTest, endMiningJobReachesThePause) {
@@ -373,8 +402,9 @@ TEST_F(MiningWorkerTest, jobThatRunsToItsEndReportsCompletion) {
     EXPECT_EQ(controls.ResultText(), "a1\r\na2\r\n");
 }
 
-// Starts and ends jobs at random moments against replies of every kind; after each EndMiningJob nothing of
-// that job may happen, and the output file must hold whole lines only.
+// Starts and ends jobs at random moments against replies of every kind, with the operations on a front-end thread
+// that is now and then busy at the stop; after each EndMiningJob nothing of that job may happen, and the output
+// file must hold whole lines only.
 TEST_F(MiningJobTest, startStopCyclesAtRandomMomentsLeaveNoStrayEffects) {
     std::mt19937 random(20261211); // fixed seed: a failure can be replayed
     std::atomic<int> replyKind{0};
@@ -395,7 +425,7 @@ TEST_F(MiningJobTest, startStopCyclesAtRandomMomentsLeaveNoStrayEffects) {
     output.SetOutputFilePath(path.string());
 
     for (int cycle = 0; cycle < 200; ++cycle) {
-        FakeControls cycleControls;
+        QueuedControls cycleControls;
         cycleControls.SetSeedText("a\r\n\r\nb\r\nc");
         test::WriteFileBytes(path, "");
         output.SetOutputMode(cycle % 2 == 0 ? OutputTarget::kResultList : OutputTarget::kOutputFile);
@@ -417,8 +447,14 @@ TEST_F(MiningJobTest, startStopCyclesAtRandomMomentsLeaveNoStrayEffects) {
         } else {
             cycleControls.WaitForOperations(random() % 16);
         }
-        cycleWorker.EndMiningJob();
-        cycleControls.Seal();
+        // Now and then the front end is busy at the stop, with an operation of the job left in its queue.
+        const bool busy = random() % 4 == 0;
+        if (busy) {
+            cycleControls.Hold();
+        }
+        cycleControls.StopOnFrontEnd([&] { cycleWorker.EndMiningJob(); });
+        cycleControls.Release();
+        ASSERT_TRUE(cycleControls.Drain()) << "cycle " << cycle;
         server.DropOpenConnections();
 
         ASSERT_EQ(cycleControls.StrayOperations(), 0) << "cycle " << cycle;
