@@ -24,20 +24,22 @@ constexpr int kLongWhileMs = 10 * 60 * 1000;
 using GetAddrInfoFunction = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
 
 // Two pipes: a byte in the notice pipe for every lookup that began to hang; the release pipe becomes readable, for
-// good, when the test releases the lookups. Trivially destructible, so that the end of the process never waits
-// for a lookup that still hangs.
+// good, when the test releases the lookups. Made when the shim is loaded, before any thread of the process exists;
+// trivially destructible, so that the end of the process never waits for a lookup that still hangs.
 struct Pipes {
-    Pipes() {
-        (void)::pipe2(notice.data(), O_CLOEXEC | O_NONBLOCK);
-        (void)::pipe2(release.data(), O_CLOEXEC | O_NONBLOCK);
-    }
     std::array<int, 2> notice{-1, -1};
     std::array<int, 2> release{-1, -1};
 };
 
-Pipes& ThePipes() {
-    static Pipes pipes;
-    return pipes;
+Pipes thePipes;
+
+[[gnu::constructor, gnu::used]] void MakePipes() {
+    (void)::pipe2(thePipes.notice.data(), O_CLOEXEC | O_NONBLOCK);
+    (void)::pipe2(thePipes.release.data(), O_CLOEXEC | O_NONBLOCK);
+}
+
+const Pipes& ThePipes() {
+    return thePipes;
 }
 
 void TellThatALookupHangs() {
