@@ -53,7 +53,8 @@ an error page, a reply that is not UTF-8 or not JSON) are named in a warning, th
 counted at the end; the run goes on. A reply over 32 MiB is refused.
 
 Exit status: 0 when the job ran to its end, 1 when the output cannot be written (a full disk keeps whole
-lines), 2 for a usage error, 130 after SIGINT or SIGTERM (words already written stay, as whole lines).
+lines) or memory runs out, 2 for a usage error, 130 after SIGINT or SIGTERM (words already written stay, as
+whole lines).
 )";
 
 enum class OptionKind {

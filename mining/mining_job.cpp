@@ -65,9 +65,10 @@ bool MiningJob(JobContext& context) {
         if (cancel.IsCancelled()) {
             return false;
         }
+        WordList words;
         if (!seed.empty()) {
             QueryReport report;
-            const WordList words = context.service.FetchRecommendations(seed, areaIdText, &cancel, &report);
+            words = context.service.FetchRecommendations(seed, areaIdText, &cancel, &report);
             if (cancel.IsCancelled()) {
                 return false;
             }
@@ -75,6 +76,10 @@ bool MiningJob(JobContext& context) {
             EmitWords(words, context);
         }
         ++counter;
+        if (cancel.IsCancelled()) {
+            return false;
+        }
+        controls.SeedDone(SeedProgress{.index = counter - 1, .total = seeds.size(), .seed = seed, .words = words});
         if (cancel.IsCancelled()) {
             return false;
         }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -70,6 +71,24 @@ TEST_F(MiningJobTest, progressCountsEveryLineAndQueriesOnlyNonEmptyOnes) {
     EXPECT_EQ(controls.KeywordTotals(), (std::vector<Text>{"2", "2", "4"}));
     EXPECT_EQ(controls.ResultText(), "a1\r\na2\r\nb1\r\nb2\r\n");
     EXPECT_EQ(controls.StartEnabledCount(), 1);
+    EXPECT_EQ(controls.Progress(), (std::vector<std::string>{"0/3 a: a1,a2", "1/3 :", "2/3 b: b1,b2"}));
+}
+
+// A seed's progress comes once its words have been emitted and before its status text.
+TEST_F(MiningJobTest, seedProgressComesBetweenTheWordsAndTheStatus) {
+    server.SetHandler(TwoWordsPerSeed);
+    output.SetOutputMode(OutputTarget::kResultList);
+    controls.seedText = "a";
+
+    RunJob();
+
+    const std::vector<std::string> operations = controls.Operations();
+    auto next = operations.begin();
+    for (const std::string_view expected :
+         {"append:a2\r\n", "seedDone:0/1 a: a1,a2", "status:\xd5\xfd\xd4\xda\xcd\xda(100%)..."}) {
+        next = std::find(next, operations.end(), expected);
+        ASSERT_NE(next, operations.end()) << expected << " missing or out of order";
+    }
 }
 
 TEST_F(MiningJobTest, regionSelectionGivesTheAreaIdOfEveryRequest) {
@@ -322,7 +341,8 @@ TEST_F(MiningWorkerTest, endMiningJobReachesThePause) {
     controls.seedText = "a\r\nb";
 
     ASSERT_TRUE(slow.Start());
-    ASSERT_TRUE(controls.WaitForOperations(6)); // seeds, region, area id, report, status, total: now pausing
+    // seeds, region, area id, report, progress, status, total: now pausing
+    ASSERT_TRUE(controls.WaitForOperations(7));
     slow.EndMiningJob();
 
     EXPECT_EQ(server.Requests().size(), 1U);
