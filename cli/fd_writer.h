@@ -1,18 +1,14 @@
 #pragma once
 
 #include "cli/stop_pipe.h"
+#include "common/write_all.h"
 
 #include <cstddef>
-#include <functional>
 #include <string_view>
-#include <sys/types.h>
 
 namespace morvane {
 
 class CancelToken;
-
-// The write(2) that an FdWriter calls; tests put one in that fails when they choose.
-using WriteFunction = std::function<ssize_t(int fd, const void* data, std::size_t size)>;
 
 // Writes to a descriptor it does not own. A pipe, FIFO or terminal can block a write for ever when its reader
 // stalls, so for anything but a regular file the writer waits for room with poll beside a StopPipe and hands over

@@ -10,7 +10,7 @@ void MineControls::BeginLevel(int level, SeedLines seeds) {
     m_level = level;
     m_seeds = std::move(seeds);
     m_seedsDone = 0;
-    m_boxLines.Reset();
+    m_outOfMemory = false;
 }
 
 void MineControls::JobStarting(const std::shared_ptr<CancelToken>& cancel) {
@@ -25,30 +25,9 @@ Text MineControls::ReadResultText() {
     return {};
 }
 
-void MineControls::SetResultText(const Text& text) {
-    m_boxLines.Reset();
-    m_boxLines.Append(text);
-}
+void MineControls::SetResultText(const Text& /*text*/) {}
 
-void MineControls::AppendResultText(const Text& text) {
-    m_boxLines.Append(text);
-    std::string_view word = text;
-    if (word.ends_with(kLineBreak)) {
-        word.remove_suffix(kLineBreak.size());
-    }
-    if (word.empty()) {
-        return;
-    }
-    // The job shows a progress status after every seed line, so the statuses seen so far give the index of the
-    // seed line whose words are arriving.
-    const std::string_view seed =
-        m_seedsDone < m_seeds.shown.size() ? std::string_view(m_seeds.shown[m_seedsDone]) : std::string_view();
-    m_writer.AddWord(m_level, seed, Text(word));
-}
-
-std::size_t MineControls::CountResultLines() {
-    return m_boxLines.Count();
-}
+void MineControls::AppendResultText(const Text& /*text*/) {}
 
 int MineControls::ReadRegionSelection() {
     return m_areaId;
@@ -63,12 +42,28 @@ void MineControls::SetKeywordTotal(const Text& /*caption*/) {
     // run instead, which after filters and --unique is what the user actually gets.
 }
 
-void MineControls::SetStatusText(const Text& text) {
-    if (!text.starts_with(kStatusMiningPrefix)) {
-        m_progress.Finished(text);
-        return;
+void MineControls::SetStatusText(const Text& /*text*/) {
+    // SeedDone gives the progress, and the run shows how each job ended.
+}
+
+void MineControls::EnableStart() {}
+
+void MineControls::SeedQueried(const Text& /*seed*/, const QueryReport& report) {
+    // The report comes before the SeedDone of its seed line, so the lines done so far give its index.
+    const std::string lineName = "line " + std::to_string(m_seedsDone + 1) +
+                                 (m_level > 1 ? " of level " + std::to_string(m_level) : std::string());
+    if (const std::string warning = m_warnings.Take(report, lineName); !warning.empty()) {
+        m_progress.Warn(warning);
     }
-    ++m_seedsDone;
+}
+
+void MineControls::SeedDone(const SeedProgress& progress) {
+    m_seedsDone = progress.index + 1;
+    const std::string_view shownSeed =
+        progress.index < m_seeds.shown.size() ? std::string_view(m_seeds.shown[progress.index]) : std::string_view();
+    for (const Text& word : progress.words) {
+        m_writer.AddWord(m_level, shownSeed, word);
+    }
     if (!m_writer.FlushSeed()) {
         m_outputFailed = true;
         if (m_cancel != nullptr) {
@@ -76,18 +71,12 @@ void MineControls::SetStatusText(const Text& text) {
         }
         return;
     }
-    m_progress.SeedDone(text, m_seedsDone, m_seeds.seeds.size(), m_writer.WordsWritten());
+    m_progress.SeedDone(MiningStatusText(m_seedsDone, progress.total), m_seedsDone, progress.total,
+                        m_writer.WordsWritten());
 }
 
-void MineControls::EnableStart() {}
-
-void MineControls::SeedQueried(const Text& /*seed*/, const QueryReport& report) {
-    // The report comes before the progress status of its seed line, so the statuses so far give its index.
-    const std::string lineName = "line " + std::to_string(m_seedsDone + 1) +
-                                 (m_level > 1 ? " of level " + std::to_string(m_level) : std::string());
-    if (const std::string warning = m_warnings.Take(report, lineName); !warning.empty()) {
-        m_progress.Warn(warning);
-    }
+void MineControls::AllocationFailed() {
+    m_outOfMemory = true;
 }
 
 } // namespace morvane

@@ -13,10 +13,10 @@
 namespace morvane {
 
 // The JobControls of morvane-mine. The seed box holds the current level's seed lines and the region list has
-// the chosen area selected. Words that the job appends to the result box go straight to the writer, tagged with
-// the seed line they came from; the box itself is never kept. The job's progress status after each seed line
-// flushes that seed's lines and drives the progress display. Every operation runs on the job's thread; the
-// owner touches the controls only between jobs.
+// the chosen area selected. The job emits its words nowhere (the run sets no output mode): they come with each seed
+// line's progress (SeedDone), go to the writer tagged with that seed line as one block, and drive the progress
+// display; the result box stays empty and the status texts go unshown. Every operation runs on the job's thread;
+// the owner touches the controls only between jobs.
 class MineControls final : public JobControls {
 public:
     // timeout is the run's --timeout, which the time-out warnings name.
@@ -29,14 +29,15 @@ public:
     // True when the output failed during the last job, which was then ended.
     bool OutputFailed() const { return m_outputFailed; }
 
+    // True when the last job ran out of memory.
+    bool OutOfMemory() const { return m_outOfMemory; }
+
     void JobStarting(const std::shared_ptr<CancelToken>& cancel) override;
     Text ReadSeedText() override;
-    // The words leave as soon as they come, so the box reads as empty.
+    // The box stays empty.
     Text ReadResultText() override;
     void SetResultText(const Text& text) override;
     void AppendResultText(const Text& text) override;
-    // The lines the result box would hold by now in this level, as SplitLines counts them.
-    std::size_t CountResultLines() override;
     int ReadRegionSelection() override;
     int ReadAreaId(int position) override;
     void SetKeywordTotal(const Text& caption) override;
@@ -44,6 +45,10 @@ public:
     void EnableStart() override;
     // Warns about a request that brought no recommendation, naming the seed line (see QueryWarnings).
     void SeedQueried(const Text& seed, const QueryReport& report) override;
+    // Writes the seed line's words as one block and shows the progress; a failed write ends the job.
+    void SeedDone(const SeedProgress& progress) override;
+    // Memory ran out inside the job: says so; the run then fails.
+    void AllocationFailed() override;
 
     // The counts of the failed requests of the whole run, one line per kind that happened more than once.
     std::vector<std::string> QuerySummary() const { return m_warnings.Summary(); }
@@ -55,9 +60,9 @@ private:
     std::shared_ptr<CancelToken> m_cancel;
     int m_level = 1;
     SeedLines m_seeds;
-    std::size_t m_seedsDone = 0; // progress statuses so far: the index of the seed line being mined
-    LineCounter m_boxLines;      // the lines the result box would hold
+    std::size_t m_seedsDone = 0; // seed lines done so far: the index of the seed line being mined
     bool m_outputFailed = false;
+    bool m_outOfMemory = false;
     QueryWarnings m_warnings;
 };
 

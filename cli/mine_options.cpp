@@ -1,5 +1,6 @@
 #include "cli/mine_options.h"
 
+#include "common/command_line.h"
 #include "mining/encoding.h"
 #include "mining/region_table.h"
 
@@ -52,7 +53,8 @@ an error page, a reply that is not UTF-8 or not JSON) are named in a warning, th
 counted at the end; the run goes on. A reply over 32 MiB is refused.
 
 Exit status: 0 when the job ran to its end, 1 when the output cannot be written (a full disk keeps whole
-lines), 2 for a usage error, 130 after SIGINT or SIGTERM (words already written stay, as whole lines).
+lines) or memory runs out, 2 for a usage error, 130 after SIGINT or SIGTERM (words already written stay, as
+whole lines).
 )";
 
 enum class OptionKind {
@@ -72,27 +74,21 @@ enum class OptionKind {
     Version,
 };
 
-struct OptionSpec {
-    std::string_view name;
-    OptionKind kind;
-    bool takesValue;
-};
-
 constexpr std::array<OptionSpec, 14> kOptions{{
-    {"--service", OptionKind::Service, true},
-    {"--area", OptionKind::Area, true},
-    {"--output", OptionKind::Output, true},
-    {"--gbk", OptionKind::Gbk, false},
-    {"--pause", OptionKind::Pause, true},
-    {"--timeout", OptionKind::Timeout, true},
-    {"--depth", OptionKind::Depth, true},
-    {"--unique", OptionKind::Unique, false},
-    {"--include", OptionKind::Include, true},
-    {"--exclude", OptionKind::Exclude, true},
-    {"--format", OptionKind::Format, true},
-    {"--quiet", OptionKind::Quiet, false},
-    {"--help", OptionKind::Help, false},
-    {"--version", OptionKind::Version, false},
+    {"--service", static_cast<int>(OptionKind::Service), true},
+    {"--area", static_cast<int>(OptionKind::Area), true},
+    {"--output", static_cast<int>(OptionKind::Output), true},
+    {"--gbk", static_cast<int>(OptionKind::Gbk), false},
+    {"--pause", static_cast<int>(OptionKind::Pause), true},
+    {"--timeout", static_cast<int>(OptionKind::Timeout), true},
+    {"--depth", static_cast<int>(OptionKind::Depth), true},
+    {"--unique", static_cast<int>(OptionKind::Unique), false},
+    {"--include", static_cast<int>(OptionKind::Include), true},
+    {"--exclude", static_cast<int>(OptionKind::Exclude), true},
+    {"--format", static_cast<int>(OptionKind::Format), true},
+    {"--quiet", static_cast<int>(OptionKind::Quiet), false},
+    {"--help", static_cast<int>(OptionKind::Help), false},
+    {"--version", static_cast<int>(OptionKind::Version), false},
 }};
 
 // A decimal number of digits only (no sign, no blanks) that is at most max.
@@ -281,48 +277,30 @@ ParsedCommand ParseMineArguments(const std::vector<std::string>& args) {
     ParsedCommand command;
     MineOptions& options = command.options;
     bool seedFileGiven = false;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg == "-" || arg.empty() || arg.front() != '-') {
+    CommandLineScanner scanner(std::vector<std::string_view>(args.begin(), args.end()), kOptions);
+    while (const std::optional<CommandLineItem> item = scanner.Next()) {
+        switch (item->kind) {
+        case CommandLineItem::Kind::UnknownOption:
+            return UsageError(item->error + " (try --help)");
+        case CommandLineItem::Kind::BadOption:
+            return UsageError(item->error);
+        case CommandLineItem::Kind::Operand:
             if (seedFileGiven) {
-                return UsageError("more than one seed file: '" + arg + "'");
+                return UsageError("more than one seed file: '" + std::string(item->value) + "'");
             }
-            options.seedFile = arg;
+            options.seedFile = item->value;
             seedFileGiven = true;
             continue;
+        case CommandLineItem::Kind::Option:
+            break;
         }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string_view name = std::string_view(arg).substr(0, equals);
-        const auto* known = std::find_if(kOptions.begin(), kOptions.end(),
-                                         [&](const OptionSpec& candidate) { return candidate.name == name; });
-        if (known == kOptions.end()) {
-            return UsageError("unknown option '" + std::string(name) + "' (try --help)");
-        }
-        if (known->kind == OptionKind::Help || known->kind == OptionKind::Version) {
-            if (equals != std::string::npos) {
-                return UsageError("option " + std::string(name) + " takes no value");
-            }
-            command.action = known->kind == OptionKind::Help ? CommandAction::Help : CommandAction::Version;
+        const auto kind = static_cast<OptionKind>(item->option->id);
+        if (kind == OptionKind::Help || kind == OptionKind::Version) {
+            command.action = kind == OptionKind::Help ? CommandAction::Help : CommandAction::Version;
             return command;
         }
-        std::string value;
-        if (known->takesValue) {
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
-                return UsageError("option " + std::string(name) + " needs a value");
-            }
-        } else if (equals != std::string::npos) {
-            return UsageError("option " + std::string(name) + " takes no value");
-        }
-        if (std::string error = ApplyOption(known->kind, name, value, options); !error.empty()) {
+        if (std::string error = ApplyOption(kind, item->option->name, std::string(item->value), options);
+            !error.empty()) {
             return UsageError(std::move(error));
         }
     }

@@ -167,8 +167,8 @@ int RunMine(const std::vector<std::string>& args, std::istream& in, std::ostream
     }
 
     MineControls controls(writer, progress, options.areaId, options.timeout);
-    OutputTarget target;
-    target.SetOutputMode(OutputTarget::kResultList);
+    // No output mode: the job emits its words nowhere, the controls take them with each seed line's progress.
+    const OutputTarget target;
     MiningWorker worker(controls, target, RecommendationService(options.serviceBase, options.timeout), options.pause);
     // Declared after the worker so that it is gone before the worker is.
     const CancelToken::Subscription endJob = stop.Subscribe([&worker] { worker.RequestEnd(); });
@@ -201,12 +201,17 @@ int RunMine(const std::vector<std::string>& args, std::istream& in, std::ostream
             worker.RequestEnd();
         }
         if (!worker.Wait()) {
+            if (controls.OutOfMemory()) {
+                progress.Warn("out of memory");
+                return kExitFailure;
+            }
             if (controls.OutputFailed() || !writer.FlushSeed()) {
                 return outputFailed();
             }
             progress.Finished(Text(kStatusStopped));
             return kExitInterrupted;
         }
+        progress.Finished(Text(kStatusFinished));
     }
     for (const std::string& line : controls.QuerySummary()) {
         progress.Warn(line);

@@ -10,7 +10,7 @@ class CancelToken;
 
 // Exit statuses of morvane-mine.
 inline constexpr int kExitSuccess = 0;       // the job ran to its end
-inline constexpr int kExitFailure = 1;       // the output could not be created or written, or the job not started
+inline constexpr int kExitFailure = 1;       // the output failed, memory ran out, or the job did not start
 inline constexpr int kExitUsage = 2;         // bad options or unusable seeds; no request was made
 inline constexpr int kExitInterrupted = 130; // ended by SIGINT or SIGTERM (through RunSettings::stop)
 

@@ -1,19 +1,19 @@
 #include "cli/word_filter.h"
 
+#include "mining/text.h"
+
 #include <algorithm>
 
 namespace morvane {
 namespace {
 
-// The length of the GBK or GB18030 character that starts at text[i]: ASCII, the single-byte euro sign 0x80
-// and the unused 0xFF stand alone; a lead byte followed by a digit starts a four-byte form; other lead bytes
-// take one trail byte.
+// The length of the GBK or GB18030 character that starts at text[i]: a byte that is no lead byte stands alone; a
+// lead byte followed by a digit starts a four-byte form; other lead bytes take one trail byte.
 std::size_t GbkCharacterLength(std::string_view text, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x81 || lead == 0xFF) {
+    if (!IsGbkLeadByte(static_cast<unsigned char>(text[i]))) {
         return 1;
     }
-    if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
+    if (i + 1 < text.size() && IsGb18030FourByteSecond(static_cast<unsigned char>(text[i + 1]))) {
         return 4;
     }
     return 2;

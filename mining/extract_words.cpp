@@ -1,8 +1,6 @@
 #include "mining/gbk_json.h"
 #include "mining/recommendations.h"
 
-#include <json-c/json.h>
-
 #include <cstddef>
 
 namespace morvane {
@@ -27,10 +25,9 @@ ReplyReading ExtractWords(std::string_view reply, WordList& words) {
         return ReplyReading::Recommendation;
     }
     json_object* list = FindMember(FindMember(document.Root(), "data"), "list");
-    const std::size_t count = json_object_is_type(list, json_type_array) ? json_object_array_length(list) : 0;
+    const std::size_t count = ArrayLength(list);
     for (std::size_t index = 0; index < count; ++index) {
-        const std::optional<std::string_view> word =
-            StringText(FindMember(json_object_array_get_idx(list, index), "word"));
+        const std::optional<std::string_view> word = StringText(FindMember(ArrayElement(list, index), "word"));
         if (word && !word->empty()) {
             words.emplace_back(*word);
         }

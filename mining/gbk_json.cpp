@@ -118,11 +118,6 @@ const Gb18030Table& Gb18030() {
     return table;
 }
 
-bool IsLeadByte(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b >= 0x81 && b <= 0xFE;
-}
-
 // A backslash before c escapes one character: \" \' \/ \\ \b \f \n \r \t.
 bool IsSingleEscape(char c) {
     switch (c) {
@@ -176,7 +171,7 @@ StringScan ScanString(const char* p, const char* end, char quote) {
         if (c == quote) {
             return {p + 1, rewrite ? StringKind::Rewrite : StringKind::Plain};
         }
-        if (IsLeadByte(c)) {
+        if (IsGbkLeadByte(static_cast<unsigned char>(c))) {
             if (end - p < 2) {
                 break;
             }
@@ -270,7 +265,7 @@ bool RewriteString(const char* p, const char* end, char quote, std::string& out,
             out.clear();
         }
         const char c = *p;
-        if (IsLeadByte(c)) {
+        if (IsGbkLeadByte(static_cast<unsigned char>(c))) {
             if (end - p < 2) {
                 return false;
             }
@@ -497,6 +492,14 @@ std::optional<std::string_view> StringText(json_object* value) {
         return std::nullopt;
     }
     return std::string_view(json_object_get_string(value));
+}
+
+std::size_t ArrayLength(json_object* value) {
+    return json_object_is_type(value, json_type_array) ? json_object_array_length(value) : 0;
+}
+
+json_object* ArrayElement(json_object* array, std::size_t index) {
+    return index < ArrayLength(array) ? json_object_array_get_idx(array, index) : nullptr;
 }
 
 } // namespace morvane

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string_view>
 
+// json-c's value; only the reading (gbk_json.cpp) looks inside it. Code that reads a document goes through the
+// functions below, and needs no json-c header.
 struct json_object;
 
 namespace morvane {
@@ -59,5 +61,11 @@ json_object* FindMember(json_object* object, const char* name);
 
 // The text of value when it is a JSON string, up to its first NUL byte; nothing for any other value or nullptr.
 std::optional<std::string_view> StringText(json_object* value);
+
+// The number of elements of value when it is a JSON array; 0 for any other value or nullptr.
+std::size_t ArrayLength(json_object* value);
+
+// The element at index of array, or nullptr when array is not a JSON array or has no such element.
+json_object* ArrayElement(json_object* array, std::size_t index);
 
 } // namespace morvane

@@ -168,6 +168,10 @@ bool Configure(CURL* easy, const std::string& url, const HeaderList& headers, co
     set(CURLOPT_PROXY, "");
     set(CURLOPT_FOLLOWLOCATION, 0L);
     set(CURLOPT_NOSIGNAL, 1L);
+    // Removing a transfer whose host name is still being looked up would otherwise wait for the resolver thread,
+    // which can take as long as the name server does; with this, libcurl leaves that thread to end by itself and
+    // a cancelled request returns at once.
+    set(CURLOPT_QUICK_EXIT, 1L);
     set(CURLOPT_TIMEOUT_MS, static_cast<long>(options.timeout.count()));
     // Refuses a body whose announced length is too large before any of it is read; AppendBody catches the rest.
     set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));

@@ -10,6 +10,14 @@ namespace morvane {
 
 class CancelToken;
 
+// Where a job stands when it has finished a seed line.
+struct SeedProgress {
+    std::size_t index;     // the seed line's position in the seed box, from 0
+    std::size_t total;     // the number of seed lines
+    const Text& seed;      // the line; empty for an empty line, which is not asked
+    const WordList& words; // the words its request brought, in the service's order, as the job emitted them
+};
+
 // The control operations a mining job performs on its front end, all with GBK texts and CR LF line breaks.
 // The window carries each one out on its GUI thread, in the order issued, while the worker waits; the
 // command-line front end and the tests implement them directly. No GUI type appears here.
@@ -51,6 +59,11 @@ public:
         (void)seed;
         (void)report;
     }
+
+    // Called on the job's thread after every seed line, empty ones included, once its words have been emitted and
+    // before the progress status ("正在挖(…%)..."). A front end that follows the job seed by seed (a batch front
+    // end, say) takes seed, words and progress from here; the window shows the status texts instead.
+    virtual void SeedDone(const SeedProgress& progress) { (void)progress; }
 
     // Called on the job's thread when the job could not get memory. The job has already been unwound and ends
     // right after, not run to its end; a front end reports the failure as it sees fit.

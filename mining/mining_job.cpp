@@ -1,45 +1,12 @@
 #include "mining/mining_job.h"
 
-#include <cerrno>
-#include <fcntl.h>
+#include "mining/file_append.h"
+
 #include <new>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
 namespace morvane {
-namespace {
-
-// Appends bytes at the end of the existing file path as one block. Lines already in the file are never
-// split: when the write cannot be completed the file is cut back to its length before it.
-void AppendToExistingFile(const std::string& path, const std::string& bytes) {
-    // Open without creating and without any lock, so other programs may keep reading or writing the file.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    std::size_t written = 0;
-    bool failed = end < 0;
-    while (!failed && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            failed = true;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (failed && written > 0) {
-        (void)::ftruncate(fd, end);
-    }
-    ::close(fd);
-}
-
-} // namespace
-
 Text MiningStatusText(std::size_t counter, std::size_t total) {
     const double percent = static_cast<double>(counter) / static_cast<double>(total) * 100.0;
     Text text(kStatusMiningPrefix);
@@ -98,9 +65,10 @@ bool MiningJob(JobContext& context) {
         if (cancel.IsCancelled()) {
             return false;
         }
+        WordList words;
         if (!seed.empty()) {
             QueryReport report;
-            const WordList words = context.service.FetchRecommendations(seed, areaIdText, &cancel, &report);
+            words = context.service.FetchRecommendations(seed, areaIdText, &cancel, &report);
             if (cancel.IsCancelled()) {
                 return false;
             }
@@ -108,6 +76,10 @@ bool MiningJob(JobContext& context) {
             EmitWords(words, context);
         }
         ++counter;
+        if (cancel.IsCancelled()) {
+            return false;
+        }
+        controls.SeedDone(SeedProgress{.index = counter - 1, .total = seeds.size(), .seed = seed, .words = words});
         if (cancel.IsCancelled()) {
             return false;
         }

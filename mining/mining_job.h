@@ -34,9 +34,9 @@ struct JobContext {
 };
 
 // Runs one whole job on the calling thread: reads the seed box and the region once, queries the service for
-// every non-empty seed line, emits the words, reports progress and the keyword total after every line and
-// pauses; at the end shows "停止挖！" and enables Start. Returns early, with nothing more done, once
-// context.cancel is cancelled. True when the job ran to its end.
+// every non-empty seed line, emits the words, reports the seed's progress (SeedDone), the progress status and the
+// keyword total after every line and pauses; at the end shows "停止挖！" and enables Start. Returns early, with nothing
+// more done, once context.cancel is cancelled. True when the job ran to its end.
 bool MiningJob(JobContext& context);
 
 // Writes one seed's words to the output that context.output names now: appended to the result box (mode 1),

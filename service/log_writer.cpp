@@ -1,5 +1,7 @@
 #include "service/log_writer.h"
 
+#include "common/write_all.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -18,16 +20,6 @@ namespace {
 
 std::uint64_t CountLines(std::string_view text) {
     return static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
-// The next piece of rest to write to a pipe or terminal: whole lines up to PIPE_BUF bytes, which a pipe takes
-// whole or not at all, so a stream left stalled at stop never ends inside a line.
-std::string_view NextChunk(std::string_view rest) {
-    if (rest.size() <= PIPE_BUF) {
-        return rest;
-    }
-    const std::size_t lastBreak = rest.rfind('\n', PIPE_BUF - 1);
-    return rest.substr(0, lastBreak == std::string_view::npos ? PIPE_BUF : lastBreak + 1);
 }
 
 } // namespace
@@ -160,29 +152,28 @@ void LogWriter::Run() {
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
 
+    WriteAllOptions options{
+        .write = [this](int /*fd*/, const void* data, std::size_t size) -> ssize_t {
+            return WriteSome(std::string_view(static_cast<const char*>(data), size));
+        },
+        .waitForRoom = [this] { return WaitUntilWritable(); },
+    };
+    if (m_mode != Mode::Blocking) {
+        options.nextPiece = PipePiece;
+    }
     std::string pending;
     while (TakeQueue(pending)) {
-        std::string_view rest = pending;
-        while (!rest.empty()) {
-            const long written = WriteSome(m_mode == Mode::Blocking ? rest : NextChunk(rest));
-            if (written > 0) {
-                rest.remove_prefix(static_cast<std::size_t>(written));
-                continue;
-            }
-            const int error = written < 0 ? errno : EIO;
-            if (error == EINTR || ((error == EAGAIN || error == EWOULDBLOCK) && WaitUntilWritable())) {
-                continue;
-            }
-            if (error == EPIPE) {
+        const WriteAllResult result = WriteAll(m_out, pending, options);
+        if (result.written < pending.size()) {
+            if (result.error == EPIPE) {
                 const timespec now{};
                 sigtimedwait(&pipeSignal, nullptr, &now);
             }
-            if (error == EPIPE || error == EBADF) {
+            if (result.error == EPIPE || result.error == EBADF) {
                 const std::lock_guard lock(m_mutex);
                 m_broken = true;
             }
-            DropPending(rest);
-            rest = {};
+            DropPending(std::string_view(pending).substr(result.written));
         }
         pending.clear();
     }

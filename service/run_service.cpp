@@ -1,5 +1,6 @@
 #include "service/run_service.h"
 
+#include "common/write_all.h"
 #include "service/error_text.h"
 #include "service/http_server.h"
 #include "service/log_writer.h"
@@ -25,19 +26,6 @@ namespace morvane {
 namespace {
 
 constexpr std::string_view kMessagePrefix = "morvane-recomd: ";
-
-void WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
 
 // For the messages of a run that never started serving: nothing waits on them.
 void SayNow(const std::string& message) {

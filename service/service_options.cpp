@@ -1,6 +1,9 @@
 #include "service/service_options.h"
 
+#include "common/command_line.h"
+
 #include <arpa/inet.h>
+#include <array>
 #include <charconv>
 #include <filesystem>
 #include <netinet/in.h>
@@ -59,93 +62,119 @@ ServiceCommandLine UsageError(std::string message) {
     return result;
 }
 
+enum class OptionKind {
+    Listen,
+    Corpus,
+    Limit,
+    Threads,
+    MaxConnections,
+    HeaderTimeout,
+    IdleTimeout,
+    Quiet,
+    Help,
+    Version,
+};
+
+constexpr std::array<OptionSpec, 11> kOptions{{
+    {"--listen", static_cast<int>(OptionKind::Listen), true},
+    {"--corpus", static_cast<int>(OptionKind::Corpus), true},
+    {"--limit", static_cast<int>(OptionKind::Limit), true},
+    {"--threads", static_cast<int>(OptionKind::Threads), true},
+    {"--max-connections", static_cast<int>(OptionKind::MaxConnections), true},
+    {"--header-timeout", static_cast<int>(OptionKind::HeaderTimeout), true},
+    {"--idle-timeout", static_cast<int>(OptionKind::IdleTimeout), true},
+    {"--quiet", static_cast<int>(OptionKind::Quiet), false},
+    {"--help", static_cast<int>(OptionKind::Help), false},
+    {"-h", static_cast<int>(OptionKind::Help), false},
+    {"--version", static_cast<int>(OptionKind::Version), false},
+}};
+
+// "--name wants ... from low to high, not 'value'".
+std::string NumberError(std::string_view name, std::string_view what, long long low, long long high,
+                        std::string_view value) {
+    return std::string(name) + " wants " + std::string(what) + " from " + std::to_string(low) + " to " +
+           std::to_string(high) + ", not '" + std::string(value) + "'";
+}
+
+// Applies one option and its value to result (its action for --help and --version); an error message, or empty
+// when it is good.
+std::string ApplyOption(OptionKind kind, std::string_view value, ServiceCommandLine& result) {
+    ServiceOptions& options = result.options;
+    switch (kind) {
+    case OptionKind::Help:
+        result.action = ServiceCommandLine::Action::Help;
+        return {};
+    case OptionKind::Version:
+        result.action = ServiceCommandLine::Action::Version;
+        return {};
+    case OptionKind::Quiet:
+        options.quiet = true;
+        return {};
+    case OptionKind::Listen:
+        if (ParseListen(value, options)) {
+            return {};
+        }
+        return "--listen wants ADDR:PORT with a numeric address (IPv6 in brackets) and a port from 0 to 65535, not '" +
+               std::string(value) + "'";
+    case OptionKind::Corpus:
+        if (value.empty()) {
+            return "--corpus wants a file name";
+        }
+        options.corpusPath = std::string(value);
+        return {};
+    case OptionKind::Limit:
+        if (const auto limit = ParseNumber<std::size_t>(value, 1, kMaxReplyLimit)) {
+            options.limit = *limit;
+            return {};
+        }
+        return NumberError("--limit", "a number", 1, kMaxReplyLimit, value);
+    case OptionKind::Threads:
+        if (const auto threads = ParseNumber<int>(value, 1, kMaxThreads)) {
+            options.threads = *threads;
+            return {};
+        }
+        return NumberError("--threads", "a number", 1, kMaxThreads, value);
+    case OptionKind::MaxConnections:
+        if (const auto most = ParseNumber<std::size_t>(value, 1, kMaxMaxConnections)) {
+            options.maxConnections = *most;
+            return {};
+        }
+        return NumberError("--max-connections", "a number", 1, kMaxMaxConnections, value);
+    case OptionKind::HeaderTimeout:
+    case OptionKind::IdleTimeout: {
+        const std::string_view name = kind == OptionKind::HeaderTimeout ? "--header-timeout" : "--idle-timeout";
+        if (const auto milliseconds = ParseNumber<std::int64_t>(value, 1, kMaxTimeout.count())) {
+            (kind == OptionKind::HeaderTimeout ? options.headerTimeout : options.idleTimeout) =
+                std::chrono::milliseconds(*milliseconds);
+            return {};
+        }
+        return NumberError(name, "milliseconds", 1, kMaxTimeout.count(), value);
+    }
+    }
+    return "option is not handled";
+}
+
 } // namespace
 
 ServiceCommandLine ParseServiceCommandLine(const std::vector<std::string_view>& args) {
     ServiceCommandLine result;
-    ServiceOptions& options = result.options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view name = args[i];
-        std::optional<std::string_view> inlineValue;
-        if (name.starts_with("--")) {
-            if (const std::size_t equals = name.find('='); equals != std::string_view::npos) {
-                inlineValue = name.substr(equals + 1);
-                name = name.substr(0, equals);
-            }
+    CommandLineScanner scanner(args, kOptions);
+    while (const std::optional<CommandLineItem> item = scanner.Next()) {
+        switch (item->kind) {
+        case CommandLineItem::Kind::UnknownOption:
+        case CommandLineItem::Kind::BadOption:
+            return UsageError(item->error);
+        case CommandLineItem::Kind::Operand:
+            return UsageError("unexpected argument '" + std::string(item->value) + "'");
+        case CommandLineItem::Kind::Option:
+            break;
         }
-        const bool takesValue = name == "--listen" || name == "--corpus" || name == "--limit" || name == "--threads" ||
-                                name == "--max-connections" || name == "--header-timeout" || name == "--idle-timeout";
-        const bool isFlag = name == "--quiet" || name == "--help" || name == "-h" || name == "--version";
-        if (!takesValue && !isFlag) {
-            if (name.starts_with('-')) {
-                return UsageError("unknown option " + std::string(name));
-            }
-            return UsageError("unexpected argument " + std::string(name));
+        if (std::string error = ApplyOption(static_cast<OptionKind>(item->option->id), item->value, result);
+            !error.empty()) {
+            return UsageError(std::move(error));
         }
-        if (isFlag && inlineValue) {
-            return UsageError("option " + std::string(name) + " takes no value");
-        }
-        std::string_view value;
-        if (takesValue) {
-            if (inlineValue) {
-                value = *inlineValue;
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
-                return UsageError("option " + std::string(name) + " needs a value");
-            }
-        }
-
-        if (name == "--help" || name == "-h") {
-            result.action = ServiceCommandLine::Action::Help;
-            return result;
-        }
-        if (name == "--version") {
-            result.action = ServiceCommandLine::Action::Version;
-            return result;
-        }
-        if (name == "--quiet") {
-            options.quiet = true;
-        } else if (name == "--listen") {
-            if (!ParseListen(value, options)) {
-                return UsageError("--listen wants ADDR:PORT with a numeric address (IPv6 in brackets) and a port "
-                                  "from 0 to 65535, not '" +
-                                  std::string(value) + "'");
-            }
-        } else if (name == "--corpus") {
-            if (value.empty()) {
-                return UsageError("--corpus wants a file name");
-            }
-            options.corpusPath = std::string(value);
-        } else if (name == "--limit") {
-            const auto limit = ParseNumber<std::size_t>(value, 1, kMaxReplyLimit);
-            if (!limit) {
-                return UsageError("--limit wants a number from 1 to " + std::to_string(kMaxReplyLimit) + ", not '" +
-                                  std::string(value) + "'");
-            }
-            options.limit = *limit;
-        } else if (name == "--threads") {
-            const auto threads = ParseNumber<int>(value, 1, kMaxThreads);
-            if (!threads) {
-                return UsageError("--threads wants a number from 1 to " + std::to_string(kMaxThreads) + ", not '" +
-                                  std::string(value) + "'");
-            }
-            options.threads = *threads;
-        } else if (name == "--max-connections") {
-            const auto most = ParseNumber<std::size_t>(value, 1, kMaxMaxConnections);
-            if (!most) {
-                return UsageError("--max-connections wants a number from 1 to " + std::to_string(kMaxMaxConnections) +
-                                  ", not '" + std::string(value) + "'");
-            }
-            options.maxConnections = *most;
-        } else {
-            const auto milliseconds = ParseNumber<std::int64_t>(value, 1, kMaxTimeout.count());
-            if (!milliseconds) {
-                return UsageError(std::string(name) + " wants milliseconds from 1 to " +
-                                  std::to_string(kMaxTimeout.count()) + ", not '" + std::string(value) + "'");
-            }
-            (name == "--header-timeout" ? options.headerTimeout : options.idleTimeout) =
-                std::chrono::milliseconds(*milliseconds);
+        if (result.action != ServiceCommandLine::Action::Run) {
+            return result; // --help and --version win over whatever follows them
         }
     }
     return result;

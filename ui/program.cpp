@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QTranslator>
 #include <array>
+#include <csignal>
 #include <cstdlib>
 
 namespace morvane::ui {
@@ -50,6 +51,9 @@ void OnProgramExit() {
 }
 
 int RunProgram(int argc, char** argv) {
+    // A file-size limit (ulimit -f) then fails the write with EFBIG, which the job's file output handles, instead of
+    // ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Qt reads its own options from the command line; the program takes none, so Qt sees only the name.
     int qtArgc = argc > 0 ? 1 : 0;
     std::array<char*, 2> qtArgv{argc > 0 ? argv[0] : nullptr, nullptr};

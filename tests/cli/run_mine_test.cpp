@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <new>
 #include <sstream>
+#include <streambuf>
 #include <thread>
 #include <unistd.h>
 
@@ -219,6 +221,41 @@ TEST_F(RunMineTest, standardOutputThatFailsEndsTheRun) {
     out.setstate(std::ios::badbit);
     EXPECT_EQ(RunMine({"--service", server.BaseUrl(), "--pause", "0", "--quiet"}, in, out, err), kExitFailure);
     EXPECT_EQ(err.str(), "morvane-mine: cannot write to standard output: write error\n");
+}
+
+// A stream buffer whose first write throws std::bad_alloc: memory that runs out inside the job, on its thread.
+class OutOfMemoryOnce : public std::streambuf {
+protected:
+    std::streamsize xsputn(const char* /*data*/, std::streamsize count) override {
+        ThrowOnce();
+        return count;
+    }
+    int_type overflow(int_type c) override {
+        ThrowOnce();
+        return traits_type::not_eof(c);
+    }
+
+private:
+    void ThrowOnce() {
+        if (!m_thrown) {
+            m_thrown = true;
+            throw std::bad_alloc();
+        }
+    }
+
+    bool m_thrown = false;
+};
+
+TEST_F(RunMineTest, jobThatRunsOutOfMemorySaysSoAndFails) {
+    OutOfMemoryOnce buffer;
+    std::ostream out(&buffer);
+    out.exceptions(std::ios::badbit); // the stream lets the buffer's exception through
+    std::istringstream in("手机\n旅游\n");
+    std::ostringstream err;
+
+    EXPECT_EQ(RunMine({"--service", server.BaseUrl(), "--pause", "0", "--quiet"}, in, out, err), kExitFailure);
+    EXPECT_EQ(err.str(), "morvane-mine: out of memory\n");
+    EXPECT_EQ(RequestedSeeds(server), std::vector<std::string>{"手机"});
 }
 
 TEST_F(RunMineTest, invalidUtf8SeedsAreAUsageErrorWithAHintAndNoRequest) {

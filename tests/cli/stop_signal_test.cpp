@@ -1,9 +1,10 @@
-// SIGINT and SIGTERM against the real morvane-mine binary: while the service is silent, at start-up, and while
-// the run waits for a FIFO or a pipe that nobody serves.
+// SIGINT and SIGTERM against the real morvane-mine binary: while the service is silent, while the name of its host
+// is being looked up, at start-up, and while the run waits for a FIFO or a pipe that nobody serves.
 #include "cli/run_mine.h"
 #include "tests/cli/mine_process.h"
 #include "tests/cli/mine_test_support.h"
 #include "tests/support/case_name.h"
+#include "tests/support/hanging_lookup.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +73,29 @@ TEST_P(StopSignalTest, signalWhileTheServiceIsSilentEndsWith130AndWholeLines) {
     EXPECT_EQ(test::ReadFileBytes(dir / "words.txt"), "手机壳\n手机支架\n");
     EXPECT_EQ(test::ReadFileBytes(dir / "err"), "正在挖(33.33333333333%)...\n强制停止！\n");
     EXPECT_EQ(server.Requests().size(), 2U);
+}
+
+// The lookup of the service's host name hangs (held by the preloaded shim); the signal ends the run at once all the
+// same, without waiting for the lookup.
+TEST_P(StopSignalTest, signalWhileTheHostNameLookupHangsEndsWith130) {
+    const std::string notice = (dir / "lookup-notice").string();
+    ASSERT_EQ(::mkfifo(notice.c_str(), 0600), 0);
+    const int noticeFd = ::open(notice.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(noticeFd, 0);
+    MineProcess process({"--service", test::kHangingServiceBase, "--pause", "0", (dir / "seeds.txt").string()},
+                        {.err = StandardStream::ToFile(dir / "err"),
+                         .environment = {"LD_PRELOAD=" MORVANE_HANGING_LOOKUP_PRELOAD,
+                                         std::string(test::kHangingLookupNoticeVariable) + "=" + notice}});
+    ASSERT_TRUE(process.Spawned());
+    pollfd hanging{noticeFd, POLLIN, 0};
+    const bool lookupHangs = ::poll(&hanging, 1, 20'000) == 1;
+    ::close(noticeFd);
+    ASSERT_TRUE(lookupHangs);
+
+    process.Signal(GetParam().signal);
+
+    EXPECT_EQ(process.Wait(), kExitInterrupted);
+    EXPECT_EQ(test::ReadFileBytes(dir / "err"), "强制停止！\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,

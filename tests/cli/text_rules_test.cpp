@@ -1,13 +1,10 @@
-// The command line's text rules: seed lines, filter matching in GBK and the result box's line count.
-#include "cli/mine_controls.h"
+// The command line's text rules: seed lines and filter matching in GBK.
 #include "cli/seed_input.h"
 #include "cli/word_filter.h"
 #include "tests/cli/mine_test_support.h"
 #include "tests/support/case_name.h"
 
 #include <gtest/gtest.h>
-
-#include <sstream>
 
 namespace morvane {
 namespace {
@@ -110,46 +107,6 @@ TEST(WordFilterTest, keepsAnyIncludeAndDropsEveryExclude) {
     EXPECT_FALSE(filter.Keeps("咖啡"));
     EXPECT_TRUE(WordFilter({}, {}, false).Keeps("咖啡"));
 }
-
-// Discards everything: for controls whose words are not under test.
-class NullOutput final : public WordOutput {
-public:
-    bool WriteBlock(std::string_view /*bytes*/) override { return true; }
-    std::string Error() const override { return {}; }
-};
-
-struct LineCountCase {
-    std::string name;
-    std::vector<std::string> appends;
-
-    friend void PrintTo(const LineCountCase& param, std::ostream* out) { *out << param.name; }
-};
-
-class ResultLineCountTest : public testing::TestWithParam<LineCountCase> {};
-
-TEST_P(ResultLineCountTest, countsTheLinesTheResultBoxWouldHold) {
-    NullOutput output;
-    WordWriter writer(output, {});
-    std::ostringstream err;
-    ProgressReporter progress(err, false, true);
-    MineControls controls(writer, progress, 0, kDefaultRequestTimeout);
-    controls.BeginLevel(1, {});
-    std::string box;
-    for (const std::string& text : GetParam().appends) {
-        controls.AppendResultText(text);
-        box += text;
-        EXPECT_EQ(controls.CountResultLines(), CountLines(box)) << "after " << testing::PrintToString(box);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Box, ResultLineCountTest,
-    testing::Values(LineCountCase{"oneLinePerWord", {"a\r\n", Gbk("手机") + "\r\n", "b\r\n"}},
-                    LineCountCase{"wordHoldingALineBreak", {"a\r\nb\r\n", "c\r\n"}},
-                    // A lone lead byte takes the CR with it, so the line break after it is not one.
-                    LineCountCase{"leadByteHidesTheBreak", {"a\x81\r\n", "b\r\n", "c\r\n"}},
-                    LineCountCase{"breakSplitAcrossAppends", {"a\r", "\nb", "\r\n"}}),
-    test::CaseName());
 
 } // namespace
 } // namespace morvane

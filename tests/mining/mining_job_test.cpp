@@ -1,10 +1,12 @@
 #include "mining/mining_job.h"
 #include "tests/support/fake_controls.h"
+#include "tests/support/queued_controls.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -15,6 +17,7 @@ namespace morvane {
 namespace {
 
 using test::FakeControls;
+using test::QueuedControls;
 using test::ReadFileBytes;
 using test::RecordedRequest;
 using test::ScriptedReply;
@@ -68,6 +71,24 @@ TEST_F(MiningJobTest, progressCountsEveryLineAndQueriesOnlyNonEmptyOnes) {
     EXPECT_EQ(controls.KeywordTotals(), (std::vector<Text>{"2", "2", "4"}));
     EXPECT_EQ(controls.ResultText(), "a1\r\na2\r\nb1\r\nb2\r\n");
     EXPECT_EQ(controls.StartEnabledCount(), 1);
+    EXPECT_EQ(controls.Progress(), (std::vector<std::string>{"0/3 a: a1,a2", "1/3 :", "2/3 b: b1,b2"}));
+}
+
+// A seed's progress comes once its words have been emitted and before its status text.
+TEST_F(MiningJobTest, seedProgressComesBetweenTheWordsAndTheStatus) {
+    server.SetHandler(TwoWordsPerSeed);
+    output.SetOutputMode(OutputTarget::kResultList);
+    controls.seedText = "a";
+
+    RunJob();
+
+    const std::vector<std::string> operations = controls.Operations();
+    auto next = operations.begin();
+    for (const std::string_view expected :
+         {"append:a2\r\n", "seedDone:0/1 a: a1,a2", "status:\xd5\xfd\xd4\xda\xcd\xda(100%)..."}) {
+        next = std::find(next, operations.end(), expected);
+        ASSERT_NE(next, operations.end()) << expected << " missing or out of order";
+    }
 }
 
 TEST_F(MiningJobTest, regionSelectionGivesTheAreaIdOfEveryRequest) {
@@ -271,21 +292,48 @@ protected:
     MiningWorker worker{controls, output, service, kNoPause};
 };
 
-TEST_F(MiningWorkerTest, endMiningJobWhileTheServerIsSilentStopsEverything) {
+// The job's operations run on a front-end thread of their own, as the window runs them on its GUI thread: an
+// operation that the front end carries out after EndMiningJob returned is a stray one.
+class QueuedWorkerTest : public MiningJobTest {
+protected:
+    QueuedControls queued;
+    MiningWorker worker{queued, output, service, kNoPause};
+};
+
+TEST_F(QueuedWorkerTest, endMiningJobWhileTheServerIsSilentStopsEverything) {
     server.AnswerAll(ScriptedReply{.kind = ScriptedReply::Kind::Silent});
     output.SetOutputMode(OutputTarget::kResultList);
-    controls.seedText = "a\r\nb";
+    queued.seedText = "a\r\nb";
 
     ASSERT_TRUE(worker.Start());
     ASSERT_TRUE(server.WaitForRequests(1));
-    worker.EndMiningJob();
-    controls.Seal();
+    queued.StopOnFrontEnd([&] { worker.EndMiningJob(); });
+    ASSERT_TRUE(queued.Drain());
 
     EXPECT_EQ(server.Requests().size(), 1U);
-    EXPECT_TRUE(controls.StatusTexts().empty());
-    EXPECT_EQ(controls.StartEnabledCount(), 0);
+    EXPECT_TRUE(queued.StatusTexts().empty());
+    EXPECT_EQ(queued.StartEnabledCount(), 0);
     EXPECT_FALSE(worker.Wait());
-    EXPECT_EQ(controls.StrayOperations(), 0);
+    EXPECT_EQ(queued.StrayOperations(), 0);
+}
+
+// Stop comes in while the front end has an operation of the job queued: EndMiningJob does not wait for it, and the
+// operation is dropped when its turn comes.
+TEST_F(QueuedWorkerTest, operationLeftQueuedByAnEndedJobIsDropped) {
+    server.SetHandler(TwoWordsPerSeed);
+    output.SetOutputMode(OutputTarget::kResultList);
+    queued.seedText = "a";
+    queued.Hold();
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(queued.WaitForQueued(1)); // the job waits for its seed box to be read
+
+    queued.StopOnFrontEnd([&] { worker.EndMiningJob(); });
+    queued.Release();
+    ASSERT_TRUE(queued.Drain());
+
+    EXPECT_EQ(queued.StrayOperations(), 0);
+    EXPECT_EQ(queued.DroppedOperations(), 1);
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(MiningWorkerTest, endMiningJobReachesThePause) {
@@ -293,7 +341,8 @@ TEST_F(MiningWorkerTest, endMiningJobReachesThePause) {
     controls.seedText = "a\r\nb";
 
     ASSERT_TRUE(slow.Start());
-    ASSERT_TRUE(controls.WaitForOperations(6)); // seeds, region, area id, report, status, total: now pausing
+    // seeds, region, area id, report, progress, status, total: now pausing
+    ASSERT_TRUE(controls.WaitForOperations(7));
     slow.EndMiningJob();
 
     EXPECT_EQ(server.Requests().size(), 1U);
@@ -373,8 +422,9 @@ TEST_F(MiningWorkerTest, jobThatRunsToItsEndReportsCompletion) {
     EXPECT_EQ(controls.ResultText(), "a1\r\na2\r\n");
 }
 
-// Starts and ends jobs at random moments against replies of every kind; after each EndMiningJob nothing of
-// that job may happen, and the output file must hold whole lines only.
+// Starts and ends jobs at random moments against replies of every kind, with the operations on a front-end thread
+// that is now and then busy at the stop; after each EndMiningJob nothing of that job may happen, and the output
+// file must hold whole lines only.
 TEST_F(MiningJobTest, startStopCyclesAtRandomMomentsLeaveNoStrayEffects) {
     std::mt19937 random(20261211); // fixed seed: a failure can be replayed
     std::atomic<int> replyKind{0};
@@ -395,7 +445,7 @@ TEST_F(MiningJobTest, startStopCyclesAtRandomMomentsLeaveNoStrayEffects) {
     output.SetOutputFilePath(path.string());
 
     for (int cycle = 0; cycle < 200; ++cycle) {
-        FakeControls cycleControls;
+        QueuedControls cycleControls;
         cycleControls.SetSeedText("a\r\n\r\nb\r\nc");
         test::WriteFileBytes(path, "");
         output.SetOutputMode(cycle % 2 == 0 ? OutputTarget::kResultList : OutputTarget::kOutputFile);
@@ -417,8 +467,14 @@ TEST_F(MiningJobTest, startStopCyclesAtRandomMomentsLeaveNoStrayEffects) {
         } else {
             cycleControls.WaitForOperations(random() % 16);
         }
-        cycleWorker.EndMiningJob();
-        cycleControls.Seal();
+        // Now and then the front end is busy at the stop, with an operation of the job left in its queue.
+        const bool busy = random() % 4 == 0;
+        if (busy) {
+            cycleControls.Hold();
+        }
+        cycleControls.StopOnFrontEnd([&] { cycleWorker.EndMiningJob(); });
+        cycleControls.Release();
+        ASSERT_TRUE(cycleControls.Drain()) << "cycle " << cycle;
         server.DropOpenConnections();
 
         ASSERT_EQ(cycleControls.StrayOperations(), 0) << "cycle " << cycle;

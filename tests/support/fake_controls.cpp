@@ -81,6 +81,17 @@ void FakeControls::SeedQueried(const Text& seed, const QueryReport& report) {
     m_reports.emplace_back(seed, report);
 }
 
+void FakeControls::SeedDone(const SeedProgress& progress) {
+    std::string entry =
+        std::to_string(progress.index) + "/" + std::to_string(progress.total) + " " + progress.seed + ":";
+    for (std::size_t i = 0; i < progress.words.size(); ++i) {
+        entry += (i == 0 ? " " : ",") + progress.words[i];
+    }
+    Record("seedDone:" + entry);
+    std::lock_guard lock(m_mutex);
+    m_progress.push_back(std::move(entry));
+}
+
 Text FakeControls::ResultText() const {
     std::lock_guard lock(m_mutex);
     return m_resultText;
@@ -104,6 +115,11 @@ int FakeControls::StartEnabledCount() const {
 std::vector<std::pair<Text, QueryReport>> FakeControls::Reports() const {
     std::lock_guard lock(m_mutex);
     return m_reports;
+}
+
+std::vector<std::string> FakeControls::Progress() const {
+    std::lock_guard lock(m_mutex);
+    return m_progress;
 }
 
 std::vector<std::string> FakeControls::Operations() const {

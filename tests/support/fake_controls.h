@@ -33,6 +33,7 @@ public:
     void SetStatusText(const Text& text) override;
     void EnableStart() override;
     void SeedQueried(const Text& seed, const QueryReport& report) override;
+    void SeedDone(const SeedProgress& progress) override;
 
     // Snapshots of what the job did so far.
     Text ResultText() const;
@@ -41,6 +42,8 @@ public:
     int StartEnabledCount() const;
     // Every seed's report, in order.
     std::vector<std::pair<Text, QueryReport>> Reports() const;
+    // Every seed line's progress, in order, as "index/total seed: word,word".
+    std::vector<std::string> Progress() const;
     // Every control operation so far, one entry each ("status:...", "total:...", "append:...", ...).
     std::vector<std::string> Operations() const;
 
@@ -68,6 +71,7 @@ private:
     std::vector<Text> m_keywordTotals;
     std::vector<std::string> m_operations;
     std::vector<std::pair<Text, QueryReport>> m_reports;
+    std::vector<std::string> m_progress;
     int m_startEnabled = 0;
     bool m_sealed = false;
     int m_stray = 0;

@@ -2,7 +2,8 @@
 # Starts the real window program as a user would, on an X server of its own (Xvfb), against morvane-recomd at the
 # address the program was built with, and drives it with xdotool: paste seeds, press Start, copy the results and
 # read them from the clipboard; then a file-output job through the save-file dialog, closed with Esc while it
-# runs. The program must mine the same words the service gives, keep whole lines in the file and end with 0.
+# runs. The program must mine the same words the service gives, keep whole lines in the file, ignore SIGXFSZ (so
+# that a file-size limit fails a write instead of ending it) and end with 0.
 # Usage: real_program_test.sh MORVANE MORVANE_RECOMD SERVICE_BASE
 set -euo pipefail
 morvane=$1
@@ -98,6 +99,9 @@ start_program
 # Started from another folder, the program works in its own.
 [ "$(readlink "/proc/$program/cwd")" = "$(dirname "$(readlink -f "$morvane")")" ] ||
     fail "the current folder is $(readlink "/proc/$program/cwd"), not the program's"
+# The window shows only after the program set up its signals: SIGXFSZ (25) must be ignored by now.
+ignored=$(awk '/^SigIgn:/ { print $2 }' "/proc/$program/status")
+(((16#$ignored >> 24) & 1)) || fail "the program does not ignore SIGXFSZ (ignored signals: $ignored)"
 click 116 200 # the seed list
 put_on_clipboard $'手机\n电脑'
 xdotool key --clearmodifiers ctrl+v
