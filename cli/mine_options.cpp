@@ -74,7 +74,7 @@ enum class OptionKind {
     Version,
 };
 
-constexpr std::array<OptionSpec, 14> kOptions{{
+constexpr std::array<KnownOption, 14> kOptions{{
     {"--service", static_cast<int>(OptionKind::Service), true},
     {"--area", static_cast<int>(OptionKind::Area), true},
     {"--output", static_cast<int>(OptionKind::Output), true},

@@ -21,7 +21,7 @@ std::optional<CommandLineItem> CommandLineScanner::Next() {
     const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
     const std::string_view name = arg.substr(0, equals);
     const auto known = std::find_if(m_options.begin(), m_options.end(),
-                                    [&](const OptionSpec& candidate) { return candidate.name == name; });
+                                    [&](const KnownOption& candidate) { return candidate.name == name; });
     if (known == m_options.end()) {
         item.kind = CommandLineItem::Kind::UnknownOption;
         item.error = "unknown option '" + std::string(name) + "'";

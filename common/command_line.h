@@ -10,7 +10,7 @@
 namespace morvane {
 
 // One option that a program's command line may give.
-struct OptionSpec {
+struct KnownOption {
     std::string_view name; // as typed: "--area", "-h"
     int id;                // the program's own code for it
     bool takesValue;
@@ -19,13 +19,13 @@ struct OptionSpec {
 // One item of a command line.
 struct CommandLineItem {
     enum class Kind {
-        Option,        // option names the spec; value holds its value, if it takes one
+        Option,        // option names a known option; value holds its value, if it takes one
         Operand,       // value holds the argument
         UnknownOption, // an argument that starts with '-' and names no option; error says so
         BadOption,     // an option given without the value it needs, or with one it does not take; error says so
     };
     Kind kind = Kind::Operand;
-    const OptionSpec* option = nullptr;
+    const KnownOption* option = nullptr;
     std::string_view value;
     std::string error; // one line, without the program's name
 };
@@ -43,7 +43,7 @@ struct CommandLineItem {
 class CommandLineScanner {
 public:
     // args (without the program's name) must outlive the scanner: the items' values point into them.
-    CommandLineScanner(std::vector<std::string_view> args, std::span<const OptionSpec> options)
+    CommandLineScanner(std::vector<std::string_view> args, std::span<const KnownOption> options)
         : m_args(std::move(args)), m_options(options) {}
 
     // The next item; nothing once every argument has been read.
@@ -51,7 +51,7 @@ public:
 
 private:
     std::vector<std::string_view> m_args;
-    std::span<const OptionSpec> m_options;
+    std::span<const KnownOption> m_options;
     std::size_t m_next = 0;
     bool m_optionsEnded = false;
 };

@@ -75,7 +75,7 @@ enum class OptionKind {
     Version,
 };
 
-constexpr std::array<OptionSpec, 11> kOptions{{
+constexpr std::array<KnownOption, 11> kOptions{{
     {"--listen", static_cast<int>(OptionKind::Listen), true},
     {"--corpus", static_cast<int>(OptionKind::Corpus), true},
     {"--limit", static_cast<int>(OptionKind::Limit), true},
