@@ -19,14 +19,6 @@ void CreateEmptyFile(const QString& path) {
     std::ofstream file(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
 }
 
-// Text for the clipboard with the platform's line ends.
-QString ClipboardText(QString text) {
-#ifdef Q_OS_WIN
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-#endif
-    return text;
-}
-
 } // namespace
 
 Commands::Commands(MainWindow& window, ProgramState& state, RecommendationService service,
@@ -93,7 +85,8 @@ void Commands::ImportResults() {
 
 void Commands::CopyResults() {
     if (QClipboard* clipboard = QGuiApplication::clipboard(); clipboard != nullptr) {
-        clipboard->setText(ClipboardText(m_window.长尾词列表_编辑框->Text()));
+        // Plain text; Qt gives it the platform's line ends (CR LF on Windows).
+        clipboard->setText(m_window.长尾词列表_编辑框->Text());
     }
     m_window.SetStatusText(QString::fromUtf8(kStatusCopied));
 }

@@ -1,60 +1,20 @@
 #include "ui/window_job_controls.h"
 
 #include "mining/cancel_token.h"
+#include "mining/pending_result.h"
 #include "ui/allocation_failure.h"
 #include "ui/control_text.h"
 #include "ui/fatal_error.h"
 #include "ui/main_window.h"
 
 #include <QMetaObject>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
 #include <type_traits>
 
 namespace morvane::ui {
 namespace {
 
-// One operation handed to the GUI thread: the worker waits until it is done or the job is cancelled.
-template <typename Result> class PendingOperation {
-public:
-    template <typename Operation> void Run(Operation& operation) {
-        if constexpr (std::is_void_v<Result>) {
-            operation();
-            Finish(true);
-        } else {
-            Finish(operation());
-        }
-    }
-
-    // Waits for the result; nothing once cancel is cancelled.
-    auto Wait(CancelToken& cancel) {
-        // The waker takes only this operation's lock, never the other way round, so the token's lock (held while
-        // the waker runs) and this one are always taken in the same order.
-        CancelToken::Subscription wake = cancel.Subscribe([this] {
-            std::lock_guard lock(m_mutex);
-            m_cancelled = true;
-            m_changed.notify_all();
-        });
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_result.has_value() || m_cancelled; });
-        return std::move(m_result);
-    }
-
-private:
-    using Stored = std::conditional_t<std::is_void_v<Result>, bool, Result>;
-
-    void Finish(Stored result) {
-        std::lock_guard lock(m_mutex);
-        m_result.emplace(std::move(result));
-        m_changed.notify_all();
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::optional<Stored> m_result;
-    bool m_cancelled = false;
-};
+// What a void operation leaves as its result: only that it was done.
+struct Done {};
 
 } // namespace
 
@@ -69,16 +29,21 @@ template <typename Result, typename Operation> Result WindowJobControls::RunOnGu
     if (cancel == nullptr || cancel->IsCancelled()) {
         return Result();
     }
-    auto pending = std::make_shared<PendingOperation<Result>>();
+    using Stored = std::conditional_t<std::is_void_v<Result>, Done, Result>;
+    auto pending = std::make_shared<PendingResult<Stored>>();
     Post([this, cancel, pending, operation = std::move(operation)]() mutable {
         // Stop runs on this thread too, so a job found uncancelled here stays so while the operation runs.
         if (cancel->IsCancelled() || m_window.isNull()) {
             return;
         }
-        auto run = [&] { return operation(*m_window); };
-        pending->Run(run);
+        if constexpr (std::is_void_v<Result>) {
+            operation(*m_window);
+            pending->Finish(Done{});
+        } else {
+            pending->Finish(operation(*m_window));
+        }
     });
-    auto result = pending->Wait(*cancel);
+    std::optional<Stored> result = pending->Wait(*cancel);
     if constexpr (!std::is_void_v<Result>) {
         return result ? std::move(*result) : Result();
     }
@@ -148,6 +113,14 @@ void WindowJobControls::SetStatusText(const Text& text) {
 
 void WindowJobControls::EnableStart() {
     RunOnGuiThread<void>([](MainWindow& window) { window.开始获取_按钮->setEnabled(true); });
+}
+
+void WindowJobControls::SeedQueried(const Text& /*seed*/, const QueryReport& report) {
+    // The core reads a reply under a catch of its own, so that a batch front end can warn and go on; the window
+    // has no place for a warning, and memory that ran out there ends the program as it would anywhere else.
+    if (report.outcome == QueryOutcome::OutOfMemory) {
+        AllocationFailed();
+    }
 }
 
 void WindowJobControls::AllocationFailed() {

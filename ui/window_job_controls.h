@@ -33,6 +33,9 @@ public:
     void SetKeywordTotal(const Text& caption) override;
     void SetStatusText(const Text& text) override;
     void EnableStart() override;
+    // Memory that ran out while a reply was read is the same fatal error as anywhere else in the job; every other
+    // outcome shows nothing, as before.
+    void SeedQueried(const Text& seed, const QueryReport& report) override;
     // Hands the allocation failure to the GUI thread for the fatal-error box and waits until the process ends or
     // the job is ended.
     void AllocationFailed() override;

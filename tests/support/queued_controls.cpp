@@ -1,38 +1,12 @@
 #include "tests/support/queued_controls.h"
 
+#include "mining/pending_result.h"
+
 #include <optional>
 #include <type_traits>
 
 namespace morvane::test {
 namespace {
-
-// The result of one queued operation: the job's thread waits for it until the operation is done or the job is
-// cancelled.
-template <typename Result> class PendingResult {
-public:
-    void Finish(Result result) {
-        std::lock_guard lock(m_mutex);
-        m_result.emplace(std::move(result));
-        m_changed.notify_all();
-    }
-
-    std::optional<Result> Wait(CancelToken& cancel) {
-        const CancelToken::Subscription wake = cancel.Subscribe([this] {
-            std::lock_guard lock(m_mutex);
-            m_cancelled = true;
-            m_changed.notify_all();
-        });
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_result.has_value() || m_cancelled; });
-        return std::move(m_result);
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::optional<Result> m_result;
-    bool m_cancelled = false;
-};
 
 struct Done {};
 

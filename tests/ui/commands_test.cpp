@@ -27,10 +27,10 @@ using test::ChooseFileInDialog;
 using test::HandlePendingEvents;
 using test::WindowFixture;
 
-const QString kMining0 = QStringLiteral("正在挖(0%)...");
-const QString kFinished = QStringLiteral("停止挖！");
-const QString kStopped = QStringLiteral("强制停止！");
-const QString kChooseFile = QStringLiteral("请指定一个文件地址，用于存放关键词列表！");
+using test::kChooseFile;
+using test::kFinished;
+using test::kMining0;
+using test::kStopped;
 
 // Answers each seed with the words "<seed>1" and "<seed>2".
 ScriptedReply TwoWordsPerSeed(const RecordedRequest& request) {

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <atomic>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 namespace morvane::ui {
@@ -88,6 +89,31 @@ TEST_F(FatalErrorDeathTest, failedAllocationInAJobShowsTheBox) {
             test::WaitUntil([] { return false; });
         },
         testing::ExitedWithCode(255), "box\\[错误\\|运行时出错!\n\n错误信息：分配 5001 字节内存失败!\n\\|1\\]");
+}
+
+// Memory that runs out while the job reads a reply: the core notes it and goes on, which a batch front end may do,
+// but the window ends with the fatal-error box as for memory anywhere else.
+TEST_F(FatalErrorDeathTest, failedAllocationWhileReadingAReplyShowsTheBox) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A reply that announces 1,000 bytes more than it sends: the job's reading sets aside room for the announced
+    // body in one piece (its bytes and the string's terminator), a size that nothing else here asks for, not even
+    // the scripted server's threads, which hold the body that is sent.
+    morvane::test::ScriptedReply reply = morvane::test::WordsReply({std::string(12345, 'x')});
+    reply.kind = morvane::test::ScriptedReply::Kind::BreakOff;
+    const std::size_t bodyAllocation = reply.body.size() + 1000 + 1;
+    EXPECT_EXIT(
+        {
+            test::WindowFixture fixture;
+            fixture.server.AnswerAll(reply);
+            fixture.Window().SetSeedText("a\r\nb");
+            PressOkOnTheBox();
+            g_failSize.store(bodyAllocation);
+            SetAllocationFailureInjector(FailTheChosenSizeOffTheGuiThread);
+            fixture.Window().开始获取_按钮->click();
+            test::WaitUntil([] { return false; });
+        },
+        testing::ExitedWithCode(255),
+        "box\\[错误\\|运行时出错!\n\n错误信息：分配 " + std::to_string(bodyAllocation) + " 字节内存失败!\n\\|1\\]");
 }
 
 } // namespace

@@ -42,7 +42,6 @@ TEST(SoakTest, startAndStopAtRandomMomentsLeaveNothingOfTheStoppedJob) {
     MainWindow& window = fixture.Window();
     TempDir dir;
     const auto file = dir / "words.txt";
-    const QString kStopped = QStringLiteral("强制停止！");
 
     std::mt19937 random(20261211); // fixed seed: a failure can be replayed
     fixture.server.SetHandler([&](const RecordedRequest& request) {
@@ -114,7 +113,7 @@ TEST(SoakTest, startAndStopAtRandomMomentsLeaveNothingOfTheStoppedJob) {
         test::HandlePendingEvents();
 
         ASSERT_EQ(fixture.StatusTexts().size(), statusesAtStop) << "a status text came after Stop, cycle " << cycle;
-        ASSERT_EQ(fixture.StatusTexts().constLast(), kStopped) << "cycle " << cycle;
+        ASSERT_EQ(fixture.StatusTexts().constLast(), test::kStopped) << "cycle " << cycle;
         ASSERT_TRUE(window.开始获取_按钮->isEnabled()) << "cycle " << cycle;
         ASSERT_TRUE(WholeLines(window.ReadResultText(), "\r\n")) << "cycle " << cycle;
         ASSERT_TRUE(WholeLines(ReadFileBytes(file), "\r\n")) << "cycle " << cycle;

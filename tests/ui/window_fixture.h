@@ -12,6 +12,12 @@
 
 namespace morvane::ui::test {
 
+// The status texts the window shows, as the tests expect them.
+inline const QString kMining0 = QStringLiteral("正在挖(0%)...");
+inline const QString kFinished = QStringLiteral("停止挖！");
+inline const QString kStopped = QStringLiteral("强制停止！");
+inline const QString kChooseFile = QStringLiteral("请指定一个文件地址，用于存放关键词列表！");
+
 // Handles events until done() holds; false if timeout passes first (a safety net for a broken test, not a way
 // to wait for time).
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(30));
